@@ -1,0 +1,56 @@
+// Block file access: open, read, write, position and measure local files by handle.
+// Every operation reports by its integer result and never throws: -1 for a failed system call,
+// 0 for an operation on a record without an open file, otherwise a byte count or a position.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tavrine {
+
+// Access rights, share modes and dispositions keep the numbers callers already know.
+inline constexpr std::uint32_t GENERIC_READ = 0x80000000u;
+inline constexpr std::uint32_t GENERIC_WRITE = 0x40000000u;
+inline constexpr std::uint32_t GENERIC_READ_WRITE = GENERIC_READ | GENERIC_WRITE;
+inline constexpr std::uint32_t SHARE_READ_WRITE = 3;  // accepted and ignored: POSIX has no shares
+inline constexpr std::uint32_t CREATE_ALWAYS = 2;     // create, or truncate an existing file
+inline constexpr std::uint32_t OPEN_EXISTING = 3;
+
+inline constexpr int SEEK_FROM_BEGIN = 0;
+inline constexpr int SEEK_FROM_CURRENT = 1;
+inline constexpr int SEEK_FROM_END = 2;
+
+struct FileRecord {
+  // The file descriptor; -1 when the record holds no open file. A record never opened holds 0.
+  int Handle = 0;
+  // The path the record was opened with (kept after a failed open); empty after closing.
+  std::string Path;
+};
+
+// Opens path (a native path, passed to the system unchanged) with O_CLOEXEC. Handle is -1 on
+// failure, and Path is the path either way.
+FileRecord OpenFileRecord(const std::string& path, std::uint32_t access, std::uint32_t shareMode,
+                          std::uint32_t disposition);
+// Closes the file; Handle becomes -1 and Path empty.
+void CloseFileRecord(FileRecord& record);
+
+// Bytes read or written (fewer than count at the end of a file), -1, or 0 without an open file.
+std::int64_t ReadFileRecord(const FileRecord& record, void* buffer, std::int64_t count);
+std::int64_t WriteFileRecord(const FileRecord& record, const void* buffer, std::int64_t count);
+// Reads count bytes at offset without moving the file position (pread).
+std::int64_t ReadFileRecordAt(const FileRecord& record, void* buffer, std::int64_t count,
+                              std::int64_t offset);
+// Copies up to count bytes from `from` at fromOffset to the current position of `to`, inside
+// the kernel where it can (copy_file_range), else through a buffer. Result as for writing.
+std::int64_t CopyFileRecordRange(const FileRecord& from, std::int64_t fromOffset,
+                                 const FileRecord& to, std::int64_t count);
+
+// The new position, -1 on failure, 0 without an open file.
+std::int64_t SeekFileRecord(const FileRecord& record, std::int64_t distance, int origin);
+std::int64_t FileRecordPosition(const FileRecord& record);
+std::int64_t FileRecordSize(const FileRecord& record);
+
+// The length of the file at path (stat), or -1 when it cannot be read.
+std::int64_t FileLengthByPath(const std::string& path);
+
+}  // namespace tavrine

@@ -1,0 +1,42 @@
+// The seam under the file access layer: tests replace these calls to force failed opens,
+// short reads and failed writes. Production code never touches it.
+#pragma once
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace tavrine {
+
+struct FileSystemCalls {
+  int (*open)(const char* path, int flags, mode_t mode);
+  int (*close)(int fd);
+  ssize_t (*read)(int fd, void* buffer, std::size_t count);
+  ssize_t (*pread)(int fd, void* buffer, std::size_t count, off_t offset);
+  ssize_t (*write)(int fd, const void* buffer, std::size_t count);
+  ssize_t (*copy_file_range)(int fdIn, off_t* offIn, int fdOut, off_t* offOut, std::size_t count,
+                             unsigned flags);
+  off_t (*lseek)(int fd, off_t offset, int whence);
+  int (*fstat)(int fd, struct stat* st);
+  int (*stat)(const char* path, struct stat* st);
+};
+
+// The calls in force; the real system calls unless a test replaced them.
+const FileSystemCalls& CurrentFileSystemCalls();
+FileSystemCalls RealFileSystemCalls();
+
+// Replaces the calls while it lives (tests only); restores the previous ones when destroyed.
+class ScopedFileSystemCalls {
+ public:
+  explicit ScopedFileSystemCalls(const FileSystemCalls& calls);
+  ~ScopedFileSystemCalls();
+  ScopedFileSystemCalls(const ScopedFileSystemCalls&) = delete;
+  ScopedFileSystemCalls& operator=(const ScopedFileSystemCalls&) = delete;
+
+ private:
+  FileSystemCalls previous_;
+};
+
+}  // namespace tavrine

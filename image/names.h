@@ -1,0 +1,31 @@
+// Name mapping: the ISO 9660 name (DOSName) and the Joliet name of every entry, and the
+// identifier filters. Internal to the writer; tests include it directly.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "tree/directory.h"
+
+namespace tavrine::detail {
+
+// Names every directory below dir (dir itself keeps its names).
+void MapDirectoryNames(clsISODirectory& dir);
+// Names every file entry of dir and of every directory below it.
+void MapFileNames(clsISODirectory& dir);
+// Makes the ISO 9660 names of each directory's files and sub-directories unique together, for
+// dir and every directory below it. Runs after the two passes above.
+void MakeNamesUnique(clsISODirectory& dir);
+// The three above, in order: what a build runs before its layout.
+void MapNames(clsISODirectory& root);
+
+std::u16string BaseName(std::u16string_view s);
+std::u16string ExtensionOf(std::u16string_view s);
+std::u16string TildeName(std::u16string_view s, std::int32_t n);
+std::u16string SanitizeAString(std::u16string_view s);
+std::u16string SanitizeDString(std::u16string_view s);
+bool IsAString(std::u16string_view s);
+bool IsDString(std::u16string_view s);
+
+}  // namespace tavrine::detail

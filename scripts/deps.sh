@@ -1,0 +1,29 @@
+# Sourced by run.sh and test.sh: installs the Debian packages that are missing, and nothing else.
+
+# Packages to build the core, the command-line tool and the window.
+TAVRINE_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev)
+# Packages the tests and benchmarks need: test frameworks and the independent image readers.
+TAVRINE_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev python3 python3-pycdlib
+  genisoimage xorriso p7zip-full libarchive-tools libcdio-utils xvfb xauth fonts-liberation
+  tzdata util-linux)
+
+tavrine_ensure_packages() {
+  local missing=() pkg
+  for pkg in "$@"; do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing missing packages: ${missing[*]}" >&2
+  local sudo=()
+  if [ "$(id -u)" -ne 0 ]; then
+    if command -v sudo >/dev/null 2>&1; then
+      sudo=(sudo)
+    else
+      echo "error: missing packages (${missing[*]}) and no sudo to install them" >&2
+      return 1
+    fi
+  fi
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}" >&2
+}

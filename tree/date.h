@@ -1,0 +1,34 @@
+// The date value of the image tree: a calendar date and time with whole seconds.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+namespace tavrine {
+
+struct DateTime {
+  // The zero value, 30 December 1899 00:00:00, means "unknown".
+  int year = 1899;
+  int month = 12;
+  int day = 30;
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+  // Offset of these fields from UTC, in minutes east. Absent: the fields are local time, and the
+  // offset is that of the machine's time zone at this date (daylight saving included).
+  std::optional<int> utcOffsetMinutes;
+
+  bool IsZero() const;
+  // The offset to record with this date: utcOffsetMinutes, else the local zone's offset at it.
+  int EffectiveUtcOffsetMinutes() const;
+
+  static DateTime Zero() { return {}; }
+  static DateTime LocalNow();
+  // Seconds since 1970 as local time (offset left to the time zone) or as UTC (offset 0).
+  static DateTime FromUnixLocal(std::int64_t seconds);
+  static DateTime FromUnixUtc(std::int64_t seconds);
+
+  friend bool operator==(const DateTime&, const DateTime&) = default;
+};
+
+}  // namespace tavrine
