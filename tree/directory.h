@@ -27,6 +27,7 @@ class clsISODirectory : public std::enable_shared_from_this<clsISODirectory> {
  public:
   explicit clsISODirectory(Token) {}
   static std::shared_ptr<clsISODirectory> Create();
+  ~clsISODirectory();
   clsISODirectory(const clsISODirectory&) = delete;
   clsISODirectory& operator=(const clsISODirectory&) = delete;
 

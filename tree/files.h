@@ -90,7 +90,9 @@ class clsISOFiles {
 
  private:
   friend class clsISOFile;
+  // Keep foldedNames_ true when an entry's name changes or an entry leaves.
   void Renamed(const std::u16string& oldName, const std::u16string& newName);
+  void Unindex(const std::u16string& name);
 
   std::vector<std::unique_ptr<clsISOFile>> FileEntries_;
   // Case-folded name -> number of entries with it.

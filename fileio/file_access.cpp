@@ -1,0 +1,222 @@
+#include "fileio/file_access.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <memory>
+#include <optional>
+
+#include "fileio/file_system_calls.h"
+
+namespace tavrine {
+
+namespace {
+
+// One system call moves at most this much; Linux caps a single transfer a little below 2 GiB.
+constexpr std::int64_t kMaxTransfer = std::int64_t{1} << 30;
+// The buffer of the copy fallback, for file systems that refuse copy_file_range.
+constexpr std::int64_t kCopyBuffer = std::int64_t{1} << 20;
+
+const FileSystemCalls& Sys() {
+  return CurrentFileSystemCalls();
+}
+
+std::size_t Chunk(std::int64_t remaining) {
+  return static_cast<std::size_t>(std::min(remaining, kMaxTransfer));
+}
+
+// The result of an operation on a record that holds no usable file, or nullopt for an open one.
+// A closed record (Handle -1) gives 0 and touches nothing. A record that was never opened holds
+// Handle 0, which on POSIX is standard input: it counts as an invalid handle and gives -1.
+std::optional<std::int64_t> WithoutFile(const FileRecord& record) {
+  if (record.Handle == -1) return 0;
+  if (record.Handle < -1 || (record.Handle == 0 && record.Path.empty())) return -1;
+  return std::nullopt;
+}
+
+int OpenFlags(std::uint32_t access, std::uint32_t disposition) {
+  int flags = O_CLOEXEC;
+  switch (access & GENERIC_READ_WRITE) {
+    case GENERIC_READ_WRITE:
+      flags |= O_RDWR;
+      break;
+    case GENERIC_WRITE:
+      flags |= O_WRONLY;
+      break;
+    case GENERIC_READ:
+      flags |= O_RDONLY;
+      break;
+    default:
+      return -1;
+  }
+  switch (disposition) {
+    case CREATE_ALWAYS:
+      return flags | O_CREAT | O_TRUNC;
+    case OPEN_EXISTING:
+      return flags;
+    default:
+      return -1;
+  }
+}
+
+// Writes all of buffer, resuming after partial writes and interruptions. The bytes written, or
+// -1 when not even the first write succeeded.
+std::int64_t WriteAll(int fd, const char* buffer, std::int64_t count) {
+  std::int64_t total = 0;
+  while (total < count) {
+    ssize_t n = Sys().write(fd, buffer + total, Chunk(count - total));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return total == 0 && n < 0 ? -1 : total;
+    total += n;
+  }
+  return total;
+}
+
+// Reads until count bytes or the end of the file, from offset, or from the file position when
+// offset is negative. The bytes read, or -1 when not even the first read succeeded.
+std::int64_t ReadUpTo(int fd, char* buffer, std::int64_t count, std::int64_t offset) {
+  std::int64_t total = 0;
+  while (total < count) {
+    ssize_t n = offset < 0 ? Sys().read(fd, buffer + total, Chunk(count - total))
+                           : Sys().pread(fd, buffer + total, Chunk(count - total),
+                                         static_cast<off_t>(offset + total));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return total == 0 && n < 0 ? -1 : total;
+    total += n;
+  }
+  return total;
+}
+
+bool KernelRefusesCopy(int error) {
+  return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP ||
+         error == ENOTSUP;
+}
+
+// Copies through a buffer, from fromOffset onward, to the position of fdOut.
+std::int64_t CopyThroughBuffer(int fdIn, std::int64_t fromOffset, int fdOut, std::int64_t count) {
+  const std::int64_t size = std::min(count, kCopyBuffer);
+  auto buffer = std::make_unique<char[]>(static_cast<std::size_t>(size));
+  std::int64_t total = 0;
+  while (total < count) {
+    std::int64_t got =
+        ReadUpTo(fdIn, buffer.get(), std::min(size, count - total), fromOffset + total);
+    if (got <= 0) return total == 0 && got < 0 ? -1 : total;
+    std::int64_t put = WriteAll(fdOut, buffer.get(), got);
+    if (put < 0) return total == 0 ? -1 : total;
+    total += put;
+    if (put < got) break;
+  }
+  return total;
+}
+
+std::int64_t Seek(int fd, std::int64_t distance, int whence) {
+  off_t result = Sys().lseek(fd, static_cast<off_t>(distance), whence);
+  return result < 0 ? -1 : static_cast<std::int64_t>(result);
+}
+
+}  // namespace
+
+FileRecord OpenFileRecord(const std::string& path, std::uint32_t access,
+                          std::uint32_t /*shareMode*/, std::uint32_t disposition) {
+  FileRecord record;
+  record.Path = path;
+  const int flags = OpenFlags(access, disposition);
+  if (flags == -1) {
+    errno = EINVAL;
+    record.Handle = -1;
+    return record;
+  }
+  int fd;
+  do {
+    fd = Sys().open(path.c_str(), flags, 0666);
+  } while (fd < 0 && errno == EINTR);
+  record.Handle = fd < 0 ? -1 : fd;
+  return record;
+}
+
+void CloseFileRecord(FileRecord& record) {
+  // close is not retried on EINTR: on Linux the descriptor is gone either way.
+  if (!WithoutFile(record)) Sys().close(record.Handle);
+  record.Handle = -1;
+  record.Path.clear();
+}
+
+std::int64_t ReadFileRecord(const FileRecord& record, void* buffer, std::int64_t count) {
+  if (auto result = WithoutFile(record)) return *result;
+  if (count < 0) return -1;
+  return ReadUpTo(record.Handle, static_cast<char*>(buffer), count, -1);
+}
+
+std::int64_t WriteFileRecord(const FileRecord& record, const void* buffer, std::int64_t count) {
+  if (auto result = WithoutFile(record)) return *result;
+  if (count < 0) return -1;
+  return WriteAll(record.Handle, static_cast<const char*>(buffer), count);
+}
+
+std::int64_t ReadFileRecordAt(const FileRecord& record, void* buffer, std::int64_t count,
+                              std::int64_t offset) {
+  if (auto result = WithoutFile(record)) return *result;
+  if (count < 0 || offset < 0) return -1;
+  return ReadUpTo(record.Handle, static_cast<char*>(buffer), count, offset);
+}
+
+std::int64_t CopyFileRecordRange(const FileRecord& from, std::int64_t fromOffset,
+                                 const FileRecord& to, std::int64_t count) {
+  const auto fromResult = WithoutFile(from);
+  const auto toResult = WithoutFile(to);
+  if (fromResult || toResult) return std::min(fromResult.value_or(0), toResult.value_or(0));
+  if (count < 0 || fromOffset < 0) return -1;
+
+  std::int64_t total = 0;
+  off_t offset = static_cast<off_t>(fromOffset);
+  while (total < count) {
+    ssize_t n =
+        Sys().copy_file_range(from.Handle, &offset, to.Handle, nullptr, Chunk(count - total), 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && KernelRefusesCopy(errno)) {
+      std::int64_t rest =
+          CopyThroughBuffer(from.Handle, fromOffset + total, to.Handle, count - total);
+      if (rest < 0) return total == 0 ? -1 : total;
+      return total + rest;
+    }
+    if (n <= 0) return total == 0 && n < 0 ? -1 : total;
+    total += n;
+  }
+  return total;
+}
+
+std::int64_t SeekFileRecord(const FileRecord& record, std::int64_t distance, int origin) {
+  if (auto result = WithoutFile(record)) return *result;
+  switch (origin) {
+    case SEEK_FROM_BEGIN:
+      return Seek(record.Handle, distance, SEEK_SET);
+    case SEEK_FROM_CURRENT:
+      return Seek(record.Handle, distance, SEEK_CUR);
+    case SEEK_FROM_END:
+      return Seek(record.Handle, distance, SEEK_END);
+    default:
+      return -1;
+  }
+}
+
+std::int64_t FileRecordPosition(const FileRecord& record) {
+  return SeekFileRecord(record, 0, SEEK_FROM_CURRENT);
+}
+
+std::int64_t FileRecordSize(const FileRecord& record) {
+  if (auto result = WithoutFile(record)) return *result;
+  struct stat st {};
+  if (Sys().fstat(record.Handle, &st) != 0) return -1;
+  return static_cast<std::int64_t>(st.st_size);
+}
+
+std::int64_t FileLengthByPath(const std::string& path) {
+  struct stat st {};
+  if (Sys().stat(path.c_str(), &st) != 0) return -1;
+  return static_cast<std::int64_t>(st.st_size);
+}
+
+}  // namespace tavrine

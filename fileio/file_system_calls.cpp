@@ -1,0 +1,66 @@
+#include "fileio/file_system_calls.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace tavrine {
+
+namespace {
+
+// Plain functions rather than the libc symbols themselves: open is variadic, and the off_t
+// flavours of copy_file_range differ between libc versions.
+int RealOpen(const char* path, int flags, mode_t mode) {
+  return ::open(path, flags, mode);
+}
+int RealClose(int fd) {
+  return ::close(fd);
+}
+ssize_t RealRead(int fd, void* buffer, std::size_t count) {
+  return ::read(fd, buffer, count);
+}
+ssize_t RealPread(int fd, void* buffer, std::size_t count, off_t offset) {
+  return ::pread(fd, buffer, count, offset);
+}
+ssize_t RealWrite(int fd, const void* buffer, std::size_t count) {
+  return ::write(fd, buffer, count);
+}
+ssize_t RealCopyFileRange(int fdIn, off_t* offIn, int fdOut, off_t* offOut, std::size_t count,
+                          unsigned flags) {
+  return ::copy_file_range(fdIn, offIn, fdOut, offOut, count, flags);
+}
+off_t RealLseek(int fd, off_t offset, int whence) {
+  return ::lseek(fd, offset, whence);
+}
+int RealFstat(int fd, struct stat* st) {
+  return ::fstat(fd, st);
+}
+int RealStat(const char* path, struct stat* st) {
+  return ::stat(path, st);
+}
+
+FileSystemCalls& CallsInForce() {
+  static FileSystemCalls calls = RealFileSystemCalls();
+  return calls;
+}
+
+}  // namespace
+
+FileSystemCalls RealFileSystemCalls() {
+  return FileSystemCalls{RealOpen,          RealClose, RealRead,  RealPread, RealWrite,
+                         RealCopyFileRange, RealLseek, RealFstat, RealStat};
+}
+
+const FileSystemCalls& CurrentFileSystemCalls() {
+  return CallsInForce();
+}
+
+ScopedFileSystemCalls::ScopedFileSystemCalls(const FileSystemCalls& calls)
+    : previous_(CallsInForce()) {
+  CallsInForce() = calls;
+}
+
+ScopedFileSystemCalls::~ScopedFileSystemCalls() {
+  CallsInForce() = previous_;
+}
+
+}  // namespace tavrine
