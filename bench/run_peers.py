@@ -1,0 +1,425 @@
+#!/usr/bin/env python3
+"""Times tavrine-cli against other ISO 9660 + Joliet writers and against a plain copy floor.
+
+    python3 bench/run_peers.py [--rounds N] [--inputs big,many,deep,long-names]
+                               [--tavrine PATH] [--contenders a,b,...] [--scale F]
+    python3 bench/run_peers.py --self-test
+
+Each contender writes one image of each input folder (made by gen_inputs.py) with ISO 9660 and
+Joliet names and no Rock Ridge. The floor is the least any of them can do: every input file
+read once and written into one output file, by `cat` (through xargs) and by floor_copy.c's
+read()/write() loop; the lower of the two medians is the floor.
+
+Rounds are interleaved (round 1 runs every contender once, then round 2, ...), the page cache
+is warm (the input is read once, untimed, before the first round), and between runs the output
+is deleted and `sync` runs, untimed. Each run is measured whole-process: wall time here, user
+and system time from wait4() of the measuring process, and peak resident memory from GNU time,
+whose forked child is small; measuring the peak straight from this interpreter's wait4() would
+report at least the interpreter's own size, because the kernel counts the parent's pages that
+a forked child holds until its exec.
+
+The first run of each contender on each input is checked: `isoinfo -d` must find a Joliet
+volume, no Rock Ridge, and a volume that fits the file; `isoinfo -f` must list every input file
+in both the ISO 9660 and the Joliet tree; a few files read back with `isoinfo -x` must equal
+their sources. A contender that fails a check or exits with an error is marked FAILED and has
+no time. The Markdown tables are printed and written to bench/results/.
+"""
+
+import argparse
+import json
+import os
+import platform
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+REPO = os.path.dirname(HERE)
+sys.path.insert(0, HERE)
+import gen_inputs  # noqa: E402
+
+RESULTS_DIR = os.path.join(HERE, "results")
+DEFAULT_TAVRINE = os.path.join(REPO, "build-bench", "bin", "tavrine-cli")
+GNU_TIME = "/usr/bin/time"
+MIB = 1 << 20
+
+# Targets for tavrine-cli: wall time as a multiple of the floor, and peak memory in MiB.
+TIME_TARGETS = {"big": 1.10, "many": 1.5, "deep": 1.5, "long-names": 1.5}
+MEMORY_TARGETS = {"big": 12, "many": 25, "deep": 25}
+
+ISO_CONTENDERS = ("tavrine-cli", "genisoimage", "xorriso")
+FLOOR_CONTENDERS = ("floor cat", "floor read/write")
+ALL_CONTENDERS = ISO_CONTENDERS + FLOOR_CONTENDERS
+
+
+class Contender:
+    def __init__(self, name, argv, stdout_to_out=False, makes_image=True):
+        self.name = name
+        self.argv = argv  # function (out, folder, list_file) -> argument list
+        self.stdout_to_out = stdout_to_out
+        self.makes_image = makes_image
+
+
+def make_contenders(tavrine, floor_program):
+    return {
+        "tavrine-cli": Contender("tavrine-cli", lambda out, d, lst: [tavrine, "-q", "-o", out, d]),
+        "genisoimage": Contender(
+            "genisoimage",
+            lambda out, d, lst: ["genisoimage", "-quiet", "-J", "-joliet-long", "-o", out, d]),
+        "xorriso": Contender(
+            "xorriso",
+            lambda out, d, lst: ["xorriso", "-as", "mkisofs", "-quiet", "--norock", "-J",
+                                 "-joliet-long", "-o", out, d]),
+        "floor cat": Contender("floor cat", lambda out, d, lst: ["xargs", "-0", "-a", lst, "cat"],
+                               stdout_to_out=True, makes_image=False),
+        "floor read/write": Contender("floor read/write",
+                                      lambda out, d, lst: [floor_program, out, lst],
+                                      makes_image=False),
+    }
+
+
+def build_floor_program(results_dir):
+    """Compiles floor_copy.c into the results folder unless an up-to-date build is there."""
+    source = os.path.join(HERE, "floor_copy.c")
+    program = os.path.join(results_dir, "floor_copy")
+    if not os.path.exists(program) or os.path.getmtime(program) < os.path.getmtime(source):
+        subprocess.run(["cc", "-O2", "-Wall", "-Wextra", "-o", program, source], check=True)
+    return program
+
+
+def input_files(folder):
+    """Every file below folder, sorted as `find DIR -type f | sort` would (by bytes)."""
+    paths = []
+    for dirpath, dirnames, filenames in os.walk(folder):
+        paths.extend(os.path.join(dirpath, name) for name in filenames)
+    return sorted(paths, key=os.fsencode)
+
+
+def warm_up(paths):
+    """Reads every input file once so that all runs find it in the page cache."""
+    buffer = bytearray(MIB)
+    for path in paths:
+        with open(path, "rb", buffering=0) as f:
+            while f.readinto(buffer):
+                pass
+
+
+def run_measured(argv, stdout_path, scratch):
+    """Runs argv under GNU time; returns (exit status, wall s, user s, sys s, peak KiB, stderr)."""
+    time_out = os.path.join(scratch, "time.out")
+    err_path = os.path.join(scratch, "stderr.txt")
+    with open(err_path, "wb") as err:
+        stdout = open(stdout_path, "wb") if stdout_path else subprocess.DEVNULL
+        try:
+            start = time.perf_counter()
+            child = subprocess.Popen([GNU_TIME, "-f", "%M", "-o", time_out, "--"] + argv,
+                                     stdout=stdout, stderr=err)
+            _, status, usage = os.wait4(child.pid, 0)
+            wall = time.perf_counter() - start
+            child.returncode = os.waitstatus_to_exitcode(status)
+        finally:
+            if stdout_path:
+                stdout.close()
+    with open(err_path, "rb") as f:
+        stderr = f.read().decode("utf-8", "replace")
+    peak_kib = None
+    with open(time_out) as f:
+        lines = [line for line in f.read().splitlines() if line.strip()]
+    # GNU time puts "Command exited with non-zero status N" before the format's line.
+    if lines and lines[-1].strip().isdigit():
+        peak_kib = int(lines[-1])
+    return child.returncode, wall, usage.ru_utime, usage.ru_stime, peak_kib, stderr
+
+
+def tool_output(argv):
+    done = subprocess.run(argv, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    return done.returncode, done.stdout.decode("utf-8", "replace"), \
+        done.stderr.decode("utf-8", "replace")
+
+
+def files_in_listing(listing):
+    """Paths in an `isoinfo -f` listing that are files: those that no other path lies below.
+    (The inputs have no empty folders, so every folder has an entry below it.)"""
+    paths = [line.strip() for line in listing.splitlines() if line.strip()]
+    parents = set()
+    for path in paths:
+        cut = path.rfind("/")
+        while cut > 0:
+            parents.add(path[:cut])
+            cut = path.rfind("/", 0, cut)
+    return [p for p in paths if p not in parents]
+
+
+def check_image(image, info, paths):
+    """Checks an image with isoinfo; returns None when it is sound, else what is wrong."""
+    code, desc, err = tool_output(["isoinfo", "-d", "-i", image])
+    if code != 0:
+        return "isoinfo -d failed: " + err.strip()[:200]
+    if "Joliet" not in desc:
+        return "no Joliet volume descriptor"
+    if "Rock Ridge signatures" in desc:
+        return "Rock Ridge present"
+    blocks = [line.split(":")[1] for line in desc.splitlines() if line.startswith("Volume size is")]
+    if not blocks or int(blocks[0]) * 2048 > os.path.getsize(image):
+        return "volume size %s blocks does not fit the file of %d bytes" % (
+            blocks[0].strip() if blocks else "?", os.path.getsize(image))
+    joliet_files = None
+    for tree, options in (("ISO 9660", []), ("Joliet", ["-J"])):
+        code, listing, err = tool_output(["isoinfo", "-f"] + options + ["-i", image])
+        if code != 0:
+            return "isoinfo -f %s failed: %s" % (" ".join(options), err.strip()[:200])
+        files = files_in_listing(listing)
+        if len(files) != info["files"]:
+            return "%s tree lists %d files, the input has %d" % (tree, len(files), info["files"])
+        if tree == "Joliet":
+            joliet_files = files
+    # Read back the first, middle and last input file through their Joliet names. The image may
+    # hold the input's folder or only its contents: match by the end of the path.
+    samples = [paths[0], paths[len(paths) // 2], paths[-1]]
+    for source in dict.fromkeys(samples):
+        rel = "/" + os.path.relpath(source, info["path"]).replace(os.sep, "/")
+        listed = [p for p in joliet_files if p.endswith(rel)]
+        if len(listed) != 1:
+            return "Joliet tree has %d entries for %s" % (len(listed), rel)
+        done = subprocess.run(["isoinfo", "-J", "-i", image, "-x", listed[0]],
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        with open(source, "rb") as f:
+            if done.stdout != f.read():
+                return "contents of %s differ from the input" % rel
+    return None
+
+
+def check_floor(out, info):
+    size = os.path.getsize(out)
+    if size != info["bytes"]:
+        return "output has %d bytes, the input %d" % (size, info["bytes"])
+    return None
+
+
+def sync():
+    subprocess.run(["sync"], check=False)
+
+
+def bench_input(info, contenders, rounds, scratch, log):
+    """Runs every contender `rounds` times on one input; returns {name: result dict}."""
+    paths = input_files(info["path"])
+    list_file = os.path.join(scratch, "inputs.list")
+    with open(list_file, "wb") as f:
+        f.write(b"".join(os.fsencode(p) + b"\0" for p in paths))
+    warm_up(paths)
+    out = os.path.join(scratch, "out.img")
+    results = {c.name: {"runs": [], "status": "ok", "why": ""} for c in contenders}
+    for round_no in range(1, rounds + 1):
+        for c in contenders:
+            result = results[c.name]
+            if result["status"] != "ok":
+                continue
+            if os.path.exists(out):
+                os.remove(out)
+            sync()
+            argv = c.argv(out, info["path"], list_file)
+            code, wall, user, system, peak, stderr = run_measured(
+                argv, out if c.stdout_to_out else None, scratch)
+            why = None
+            if code != 0:
+                why = "exit status %d: %s" % (code, stderr.strip()[-300:])
+            elif round_no == 1:
+                why = check_image(out, info, paths) if c.makes_image else check_floor(out, info)
+            if why:
+                result["status"], result["why"] = "FAILED", why
+                log("  %-16s FAILED: %s" % (c.name, why))
+            else:
+                result["runs"].append({"wall": wall, "user": user, "sys": system,
+                                       "peak_kib": peak})
+                log("  round %d %-16s %8.3f s  user %.3f  sys %.3f  peak %s KiB"
+                    % (round_no, c.name, wall, user, system, peak))
+    if os.path.exists(out):
+        os.remove(out)
+    sync()
+    return results
+
+
+def summarise(results):
+    """Adds medians, the floor and the ratios to each contender's result."""
+    for r in results.values():
+        runs = r["runs"]
+        if r["status"] == "ok" and runs:
+            r["wall"] = statistics.median(x["wall"] for x in runs)
+            r["wall_min"] = min(x["wall"] for x in runs)
+            r["wall_max"] = max(x["wall"] for x in runs)
+            r["user"] = statistics.median(x["user"] for x in runs)
+            r["sys"] = statistics.median(x["sys"] for x in runs)
+            peaks = [x["peak_kib"] for x in runs if x["peak_kib"] is not None]
+            r["peak_mib"] = max(peaks) / 1024 if peaks else None
+    floors = [results[n]["wall"] for n in FLOOR_CONTENDERS if "wall" in results.get(n, {})]
+    floor = min(floors) if floors else None
+    tavrine = results.get("tavrine-cli", {}).get("wall")
+    for r in results.values():
+        if "wall" in r:
+            r["x_floor"] = r["wall"] / floor if floor else None
+            r["x_tavrine"] = r["wall"] / tavrine if tavrine else None
+    return floor
+
+
+def fmt(value, pattern):
+    return "–" if value is None else pattern % value
+
+
+def markdown_table(info, results):
+    lines = [
+        "### %s: %d files, %d folders, %.1f MiB" % (
+            info["name"], info["files"], info["folders"], info["bytes"] / MIB),
+        "",
+        "| contender | median wall s | min–max s | × floor | × tavrine-cli | user s | sys s "
+        "| peak MiB |",
+        "|---|---:|---:|---:|---:|---:|---:|---:|",
+    ]
+    for name, r in results.items():
+        if r["status"] != "ok" or "wall" not in r:
+            why = r["why"] or "not run"
+            lines.append("| %s | %s | | | | | | |" % (name, r["status"] + ": " + why.replace(
+                "|", "/").replace("\n", " ")))
+            continue
+        lines.append("| %s | %.3f | %.3f–%.3f | %s | %s | %.3f | %.3f | %s |" % (
+            name, r["wall"], r["wall_min"], r["wall_max"], fmt(r.get("x_floor"), "%.2f"),
+            fmt(r.get("x_tavrine"), "%.2f"), r["user"], r["sys"], fmt(r["peak_mib"], "%.1f")))
+    return lines
+
+
+def target_lines(all_results):
+    lines = ["### Targets for tavrine-cli", "",
+             "| input | × floor | target | peak MiB | target | verdict |",
+             "|---|---:|---:|---:|---:|---|"]
+    for name, results in all_results.items():
+        r = results.get("tavrine-cli")
+        if r is None:
+            continue
+        if r["status"] != "ok" or "wall" not in r:
+            lines.append("| %s | | | | | %s |" % (name, r["status"]))
+            continue
+        time_target = TIME_TARGETS.get(name)
+        memory_target = MEMORY_TARGETS.get(name)
+        missed = []
+        if time_target and r.get("x_floor") and r["x_floor"] > time_target:
+            missed.append("time")
+        if memory_target and r["peak_mib"] and r["peak_mib"] > memory_target:
+            missed.append("memory")
+        lines.append("| %s | %s | %s | %s | %s | %s |" % (
+            name, fmt(r.get("x_floor"), "%.2f"), fmt(time_target, "≤ %.2f"),
+            fmt(r["peak_mib"], "%.1f"), fmt(memory_target, "≤ %d"),
+            "missed: " + ", ".join(missed) if missed else "met"))
+    return lines
+
+
+def tool_version(argv):
+    try:
+        code, out, err = tool_output(argv)
+    except OSError:
+        return "missing"
+    text = (out or err).strip().splitlines()
+    return text[0] if text else "?"
+
+
+def header_lines(args, contenders, started_load, tavrine):
+    tavrine_rev = tool_output(["git", "-C", REPO, "log", "-1", "--format=%h %s"])[1].strip()
+    return [
+        "## Peer benchmark, %s" % time.strftime("%Y-%m-%d %H:%M"),
+        "",
+        "- machine: %s, %d CPUs, Linux %s; load average at start %.2f"
+        % (platform.machine(), os.cpu_count(), platform.release(), started_load),
+        "- rounds: %d, interleaved; warm page cache; output deleted and `sync` between runs"
+        % args.rounds,
+        "- tavrine-cli: %s (commit %s)" % (tavrine, tavrine_rev),
+        "- genisoimage: %s; xorriso: %s" % (
+            tool_version(["genisoimage", "--version"]), tool_version(["xorriso", "-version"])),
+        "- contenders: %s" % ", ".join(c.name for c in contenders),
+        "",
+    ]
+
+
+def run(args):
+    os.makedirs(RESULTS_DIR, exist_ok=True)
+    scratch = tempfile.mkdtemp(prefix="scratch-", dir=RESULTS_DIR)
+    log_lines = []
+
+    def log(text):
+        log_lines.append(text)
+        print(text, file=sys.stderr, flush=True)
+
+    try:
+        floor_program = build_floor_program(RESULTS_DIR)
+        table = make_contenders(args.tavrine, floor_program)
+        names = args.contenders.split(",") if args.contenders else list(ALL_CONTENDERS)
+        for name in names:
+            if name not in table:
+                sys.exit("unknown contender %r (known: %s)" % (name, ", ".join(ALL_CONTENDERS)))
+        contenders = [table[n] for n in names]
+        missing = {c.name: c.argv("o", "d", "l")[0] for c in contenders
+                   if shutil.which(c.argv("o", "d", "l")[0]) is None}
+        for name, program in missing.items():
+            log("%s: %s not found, left out" % (name, program))
+        contenders = [c for c in contenders if c.name not in missing]
+        started_load = os.getloadavg()[0]
+        all_results = {}
+        infos = {}
+        for name in args.inputs.split(","):
+            info = gen_inputs.ensure(name, scale=args.scale)
+            infos[name] = info
+            log("input %s: %d files, %.1f MiB" % (name, info["files"], info["bytes"] / MIB))
+            results = bench_input(info, contenders, args.rounds, scratch, log)
+            all_results[name] = {
+                n: results.get(n) or {"runs": [], "status": "MISSING",
+                                      "why": missing.get(n, "?") + " not found"}
+                for n in names}
+            summarise(all_results[name])
+        lines = header_lines(args, contenders, started_load, args.tavrine)
+        for name, results in all_results.items():
+            lines += markdown_table(infos[name], results) + [""]
+        lines += target_lines(all_results)
+        lines += ["", "Load average at the end: %.2f" % os.getloadavg()[0]]
+        report = "\n".join(lines) + "\n"
+        print(report)
+        stamp = time.strftime("%Y%m%d-%H%M%S")
+        for path in (os.path.join(RESULTS_DIR, "peers-%s.md" % stamp),
+                     os.path.join(RESULTS_DIR, "peers-latest.md")):
+            with open(path, "w") as f:
+                f.write(report)
+        with open(os.path.join(RESULTS_DIR, "peers-%s.json" % stamp), "w") as f:
+            json.dump({"inputs": infos, "results": all_results, "log": log_lines}, f, indent=1)
+        print("written to %s" % os.path.join(RESULTS_DIR, "peers-%s.md" % stamp),
+              file=sys.stderr)
+    finally:
+        shutil.rmtree(scratch, ignore_errors=True)
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--rounds", type=int, default=5)
+    parser.add_argument("--inputs", default=",".join(gen_inputs.INPUTS))
+    parser.add_argument("--contenders", default="", help="comma-separated subset of: "
+                        + ", ".join(ALL_CONTENDERS))
+    parser.add_argument("--tavrine", default=DEFAULT_TAVRINE, help="the tavrine-cli program")
+    parser.add_argument("--scale", type=float, default=1,
+                        help="input size factor, for trying the harness out quickly")
+    parser.add_argument("--self-test", action="store_true")
+    args = parser.parse_args(argv)
+    if args.self_test:
+        return self_test()
+    if args.rounds < 1:
+        parser.error("--rounds must be at least 1")
+    for name in args.inputs.split(","):
+        if name not in gen_inputs.MAKERS:
+            parser.error("unknown input %r" % name)
+    run(args)
+    return 0
+
+
+def self_test():
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
