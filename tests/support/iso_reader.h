@@ -1,0 +1,196 @@
+// The test-side image reader: a small, strict parser of an ISO 9660 image with an optional
+// Joliet supplementary volume. It parses the volume descriptors, both path tables of each tree
+// (type L and type M, cross-checked) and every directory extent reachable from the root, and
+// checks the structural rules of ECMA-119 on the way. Every whole-image test reads its image
+// through this class. A broken rule throws IsoFormatError naming the block, offset and rule.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tavrine::testing {
+
+class IsoFormatError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+inline constexpr std::uint32_t kIsoBlockSize = 2048;
+
+// Windows-1252 bytes (the single-byte text of ISO 9660 names and identifiers) to UTF-16. The
+// five bytes that Windows-1252 leaves undefined map to the code points of the same value.
+std::u16string DecodeWindows1252(std::string_view bytes);
+// UCS-2 big-endian bytes (Joliet) to UTF-16; an odd trailing byte is an error.
+std::u16string DecodeUcs2BigEndian(std::string_view bytes);
+// UTF-16 to UTF-8 for messages and comparisons with tool output (unpaired surrogates: U+FFFD).
+std::string Utf8(std::u16string_view text);
+
+// ECMA-119 9.1.5: the 7-byte recording date of a directory record.
+struct RecordingDate {
+  std::array<std::uint8_t, 7> bytes{};
+  int year() const { return 1900 + bytes[0]; }
+  int month() const { return bytes[1]; }
+  int day() const { return bytes[2]; }
+  int hour() const { return bytes[3]; }
+  int minute() const { return bytes[4]; }
+  int second() const { return bytes[5]; }
+  // Offset from GMT in 15-minute units (signed).
+  int offset() const { return static_cast<std::int8_t>(bytes[6]); }
+  bool IsZero() const;
+};
+
+// ECMA-119 8.4.26.1: the 17-byte volume date: 16 digits and a signed offset byte.
+struct VolumeDate {
+  std::string digits;  // the 16 characters as written
+  int offset = 0;      // 15-minute units
+  // All sixteen digits "0" and the offset 0: "not specified".
+  bool IsUnset() const;
+};
+
+// A text field of a volume descriptor: the bytes as written, and the text decoded (single-byte
+// text as Windows-1252, Joliet as UCS-2 big-endian) without trailing spaces and zeros.
+struct TextField {
+  std::string raw;
+  std::u16string text;
+};
+
+// ECMA-119 9.1: one directory record, every field.
+struct DirectoryRecord {
+  std::uint64_t imageOffset = 0;  // where the record starts in the image file
+  std::uint8_t length = 0;
+  std::uint8_t extendedAttributeLength = 0;
+  std::uint32_t extent = 0;
+  std::uint32_t dataLength = 0;
+  RecordingDate date;
+  std::uint8_t flags = 0;
+  std::uint8_t fileUnitSize = 0;
+  std::uint8_t interleaveGap = 0;
+  std::uint16_t volumeSequenceNumber = 0;
+  std::string identifier;  // raw identifier bytes (0x00 for ".", 0x01 for "..")
+  std::string systemUse;   // bytes after the identifier and its padding byte
+  std::string bytes;       // the whole record as written
+
+  bool IsDirectory() const { return (flags & 0x02) != 0; }
+};
+
+// ECMA-119 9.4: one path table record.
+struct PathTableRecord {
+  std::uint8_t identifierLength = 0;
+  std::uint8_t extendedAttributeLength = 0;
+  std::uint32_t extent = 0;
+  std::uint16_t parent = 0;  // 1-based number of the parent's record
+  std::string identifier;    // raw bytes
+};
+
+// ECMA-119 8.4 / 8.5: a primary or supplementary volume descriptor, every field.
+struct VolumeDescriptor {
+  std::uint32_t block = 0;
+  std::uint8_t type = 0;
+  std::uint8_t version = 0;
+  std::uint8_t flags = 0;  // volume flags (supplementary only; unused byte in the primary)
+  TextField systemId;
+  TextField volumeId;
+  std::uint32_t volumeSpaceSize = 0;
+  std::string escapeSequences;  // the 32 bytes at offset 88
+  std::uint16_t volumeSetSize = 0;
+  std::uint16_t volumeSequenceNumber = 0;
+  std::uint16_t logicalBlockSize = 0;
+  std::uint32_t pathTableSize = 0;
+  std::uint32_t typeLPathTable = 0;
+  std::uint32_t optionalTypeLPathTable = 0;
+  std::uint32_t typeMPathTable = 0;
+  std::uint32_t optionalTypeMPathTable = 0;
+  DirectoryRecord root;
+  TextField volumeSetId;
+  TextField publisherId;
+  TextField dataPreparerId;
+  TextField applicationId;
+  TextField copyrightFileId;
+  TextField abstractFileId;
+  TextField bibliographicFileId;
+  VolumeDate creation;
+  VolumeDate modification;
+  VolumeDate expiration;
+  VolumeDate effective;
+  std::uint8_t fileStructureVersion = 0;
+  std::string bytes;  // the whole 2048-byte block
+};
+
+// One directory or file of a tree, as found by walking the directory extents.
+struct Entry {
+  DirectoryRecord record;  // the record in the parent (for the root: its "." record)
+  std::u16string name;     // the identifier decoded, exactly as recorded (";1" kept if present)
+  // Directories only: the "." and ".." records, then the entries in record order.
+  DirectoryRecord self;
+  DirectoryRecord parent;
+  std::vector<Entry> children;
+  std::uint16_t directoryNumber = 0;  // directories: the number of its path table record
+
+  bool IsDirectory() const { return record.IsDirectory(); }
+  std::uint32_t extent() const { return record.extent; }
+  std::uint32_t size() const { return record.dataLength; }
+  const RecordingDate& date() const { return record.date; }
+  // The child named name (exact comparison), or nullptr.
+  const Entry* Child(std::u16string_view name) const;
+};
+
+// One namespace: the ISO 9660 tree of the primary descriptor, or the Joliet tree.
+struct Volume {
+  bool joliet = false;
+  VolumeDescriptor descriptor;
+  std::vector<PathTableRecord> pathTable;  // type L; type M was checked to hold the same
+  Entry root;
+  std::size_t directoryCount = 0;  // including the root
+  std::size_t fileCount = 0;
+
+  // The entry at a "/"-separated path of decoded names ("" or "/" is the root), or nullptr.
+  const Entry* Find(std::u16string_view path) const;
+};
+
+class IsoImage {
+ public:
+  // Reads and checks the image file; throws IsoFormatError (or std::runtime_error when the file
+  // cannot be read).
+  explicit IsoImage(const std::string& path);
+  // The same on bytes already in memory; label names them in messages.
+  static IsoImage FromBytes(std::string bytes, std::string label = "image");
+
+  const Volume& Primary() const { return primary_; }
+  bool HasJoliet() const { return hasJoliet_; }
+  // The Joliet volume; throws IsoFormatError when the image has none.
+  const Volume& Joliet() const;
+  std::uint32_t TerminatorBlock() const { return terminatorBlock_; }
+  // Every descriptor type from block 16 to the terminator, in order.
+  const std::vector<std::uint8_t>& DescriptorTypes() const { return descriptorTypes_; }
+
+  const std::string& Bytes() const { return bytes_; }
+  std::string_view Block(std::uint32_t lba) const;
+  // The data of a file entry (extent, data length); checked to lie inside the image.
+  std::string ReadFile(const Entry& file) const;
+
+ private:
+  IsoImage(std::string bytes, std::string label);
+  void Parse();
+  Volume ParseVolume(const VolumeDescriptor& descriptor, bool joliet) const;
+  [[noreturn]] void Fail(const std::string& what) const;
+
+  std::string label_;
+  std::string bytes_;
+  Volume primary_;
+  Volume joliet_;
+  bool hasJoliet_ = false;
+  std::uint32_t terminatorBlock_ = 0;
+  std::vector<std::uint8_t> descriptorTypes_;
+};
+
+// Pre-order walk of a tree below dir (dir itself not visited): each entry with its path, the
+// decoded names joined by "/" and starting with "/".
+void WalkEntries(const Entry& dir,
+                 const std::function<void(const std::u16string& path, const Entry&)>& visit);
+
+}  // namespace tavrine::testing
