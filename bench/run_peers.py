@@ -158,7 +158,7 @@ def check_image(image, info, paths):
     code, desc, err = tool_output(["isoinfo", "-d", "-i", image])
     if code != 0:
         return "isoinfo -d failed: " + err.strip()[:200]
-    if "Joliet" not in desc:
+    if "Joliet with UCS level" not in desc:
         return "no Joliet volume descriptor"
     if "Rock Ridge signatures" in desc:
         return "Rock Ridge present"
@@ -418,7 +418,100 @@ def main(argv=None):
 
 
 def self_test():
-    return 0
+    """Checks the harness itself: the listing parser on a listing worked out by hand, the image
+    check on sound images and on images with faults put in, the floor program's output, and
+    that peak memory is the child's own and not this interpreter's."""
+    failures = []
+
+    def check(ok, what):
+        if not ok:
+            failures.append(what)
+            print("FAIL:", what)
+
+    listing = "/A\n/A/B\n/A/B/x.txt\n/A/y\n/top\n/A/B2\n/A/B2/z\n"
+    check(files_in_listing(listing) == ["/A/B/x.txt", "/A/y", "/top", "/A/B2/z"],
+          "files_in_listing: %r" % files_in_listing(listing))
+
+    with tempfile.TemporaryDirectory() as tmp:
+        # A small input with folders, spaces and long names, copied so that faults can be put in.
+        deep = gen_inputs.ensure("deep", os.path.join(tmp, "data"), 0.005, quiet=True)
+        source = os.path.join(tmp, "in")
+        shutil.copytree(deep["path"], source)
+        info = dict(deep, path=source)
+        paths = input_files(source)
+        image = os.path.join(tmp, "x.iso")
+
+        def make_image(*options):
+            subprocess.run(["genisoimage", "-quiet", "-o", image] + list(options) + [source],
+                           check=True, stderr=subprocess.DEVNULL)
+
+        make_image("-J", "-joliet-long")
+        check(check_image(image, info, paths) is None,
+              "sound image rejected: %s" % check_image(image, info, paths))
+        faults = []
+        with open(image, "r+b") as f:
+            f.truncate(os.path.getsize(image) - 4096)
+        faults.append(("image cut short", "does not fit"))
+        faults.append(("no Joliet", "no Joliet"))
+        faults.append(("Rock Ridge", "Rock Ridge present"))
+        faults.append(("one file left out", "tree lists"))
+        faults.append(("contents changed", "differ"))
+        for what, expected in faults:
+            if what == "no Joliet":
+                make_image()
+            elif what == "Rock Ridge":
+                make_image("-J", "-joliet-long", "-R")
+            elif what == "one file left out":
+                os.rename(paths[3], os.path.join(tmp, "aside"))
+                make_image("-J", "-joliet-long")
+                os.rename(os.path.join(tmp, "aside"), paths[3])
+            elif what == "contents changed":
+                make_image("-J", "-joliet-long")
+                with open(paths[-1], "r+b") as f:  # the last file is one that is read back
+                    first = f.read(1)
+                    f.seek(0)
+                    f.write(bytes([first[0] ^ 0xFF]))
+            why = check_image(image, info, paths)
+            check(why is not None and expected in why, "%s: check said %r" % (what, why))
+
+        # The floor program copies every listed file once, in list order, at any buffer size.
+        floor_program = build_floor_program(tmp)
+        list_file = os.path.join(tmp, "list")
+        with open(list_file, "wb") as f:
+            f.write(b"".join(os.fsencode(p) + b"\0" for p in paths))
+        expected = b""
+        for p in paths:
+            with open(p, "rb") as f:
+                expected += f.read()
+        for options in ([], ["-b", "7"]):
+            out = os.path.join(tmp, "floor.out")
+            subprocess.run([floor_program] + options + [out, list_file], check=True)
+            with open(out, "rb") as f:
+                check(f.read() == expected, "floor_copy %r: output differs" % options)
+        with open(list_file, "ab") as f:
+            f.write(os.fsencode(os.path.join(tmp, "no such file")) + b"\0")
+        done = subprocess.run([floor_program, out, list_file], stderr=subprocess.PIPE)
+        check(done.returncode != 0 and b"no such file" in done.stderr,
+              "floor_copy did not report a missing input")
+
+        # Peak memory is the child's own, however big this interpreter is.
+        ballast = bytearray(256 * MIB)
+        for i in range(0, len(ballast), 4096):
+            ballast[i] = 1
+        code, _, _, _, peak, _ = run_measured(["true"], None, tmp)
+        check(code == 0 and peak is not None and peak < 8 * 1024,
+              "peak of `true` is %s KiB" % peak)
+        code, _, _, _, peak, _ = run_measured(
+            [sys.executable, "-c", "b = bytearray(64 << 20); b[::4096] = b'\\1' * (16 << 10)"],
+            None, tmp)
+        check(code == 0 and peak is not None and 64 * 1024 <= peak < 128 * 1024,
+              "peak of a 64 MiB child is %s KiB" % peak)
+        del ballast
+        code, _, _, _, _, stderr = run_measured(["sh", "-c", "echo boom >&2; exit 3"], None, tmp)
+        check(code == 3 and "boom" in stderr, "exit status %d, stderr %r" % (code, stderr))
+
+    print("run_peers self-test: %s" % ("FAILED" if failures else "passed"))
+    return 1 if failures else 0
 
 
 if __name__ == "__main__":
