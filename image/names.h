@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "tree/directory.h"
 
@@ -19,6 +20,15 @@ void MapFileNames(clsISODirectory& dir);
 void MakeNamesUnique(clsISODirectory& dir);
 // The three above, in order: what a build runs before its layout.
 void MapNames(clsISODirectory& root);
+
+// The per-directory work of the three operations above, on plain lists of names in collection
+// order (the tree operations run these on each directory): the DOSNames that the directory
+// passes and the file passes give a list of sibling names, and the uniqueness step over one
+// directory's sub-directory and file DOSNames.
+std::vector<std::u16string> MapSiblingDirectoryNames(const std::vector<std::u16string>& names);
+std::vector<std::u16string> MapSiblingFileNames(const std::vector<std::u16string>& names);
+void MakeSiblingNamesUnique(std::vector<std::u16string>& dirNames,
+                            std::vector<std::u16string>& fileNames);
 
 std::u16string BaseName(std::u16string_view s);
 std::u16string ExtensionOf(std::u16string_view s);
