@@ -1,0 +1,54 @@
+// tavrine-cli: writes an ISO 9660 + Joliet image from files and folders named on the command line.
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <csignal>
+#include <cstdlib>
+#include <iostream>
+
+#include "cli/run.h"
+
+namespace {
+
+std::atomic<tavrine::clsISOWriter*> runningWriter{nullptr};
+std::atomic<bool> interrupted{false};
+
+// A stopped build removes its unfinished image; a second signal ends the program at once
+// (SA_RESETHAND restored the default action).
+extern "C" void OnSignal(int) {
+  interrupted.store(true);
+  if (tavrine::clsISOWriter* writer = runningWriter.load()) writer->RequestCancel();
+}
+
+void CatchSignals() {
+  struct sigaction action {};
+  action.sa_handler = OnSignal;
+  action.sa_flags = SA_RESETHAND;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGHUP, &action, nullptr);
+}
+
+int TerminalWidth() {
+  winsize size{};
+  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  return 80;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CatchSignals();
+  tavrine::cli::Environment environment;
+  if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH")) environment.sourceDateEpoch = epoch;
+  environment.errIsTerminal = isatty(STDERR_FILENO) == 1;
+  if (environment.errIsTerminal) environment.terminalWidth = TerminalWidth();
+  environment.onBuild = [](tavrine::clsISOWriter* writer) { runningWriter.store(writer); };
+  environment.interrupted = &interrupted;
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  const int status = tavrine::cli::Run(args, environment, std::cout, std::cerr);
+  std::cout.flush();
+  return status;
+}

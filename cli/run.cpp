@@ -1,0 +1,197 @@
+#include "cli/run.h"
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstring>
+#include <exception>
+#include <string_view>
+
+#include "cli/options.h"
+#include "cli/sources.h"
+#include "tree/errors.h"
+#include "tree/text.h"
+
+namespace tavrine::cli {
+
+namespace {
+
+constexpr std::string_view kProgram = "tavrine-cli: ";
+
+void SetIdentifiers(clsISOWriter& writer, const Identifiers& ids) {
+  // The ISO 9660 value goes through the writer's character filter, the Joliet value is kept as
+  // typed: the same as the window does with one field typed once for each volume.
+  using Setter = void (clsISOWriter::*)(bool, std::u16string_view);
+  const std::pair<const std::optional<std::string>*, Setter> pairs[] = {
+      {&ids.volume, &clsISOWriter::VolumeID},
+      {&ids.system, &clsISOWriter::SystemID},
+      {&ids.application, &clsISOWriter::ApplicationID},
+      {&ids.publisher, &clsISOWriter::PublisherID},
+      {&ids.preparer, &clsISOWriter::DataPreparerID},
+      {&ids.volumeSet, &clsISOWriter::VolumeSetID},
+  };
+  for (const auto& [value, setter] : pairs) {
+    if (!*value) continue;
+    const std::u16string text = text::FromUtf8(**value);
+    (writer.*setter)(false, text);
+    (writer.*setter)(true, text);
+  }
+}
+
+// Why the image file could not be created, as far as the folder it goes to tells.
+std::string WhyNotCreated(const std::string& output) {
+  struct stat st {};
+  if (::stat(output.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return "it is a folder";
+  const std::size_t slash = output.rfind('/');
+  const std::string folder =
+      slash == std::string::npos ? "." : output.substr(0, std::max<std::size_t>(slash, 1));
+  if (::stat(folder.c_str(), &st) != 0) return "the folder '" + folder + "' does not exist";
+  if (!S_ISDIR(st.st_mode)) return "'" + folder + "' is not a folder";
+  return "the folder '" + folder + "' refused a new file";
+}
+
+std::vector<Source> SplitSources(const Options& options) {
+  std::vector<Source> sources;
+  for (const std::string& path : options.paths) {
+    sources.push_back(SplitPathArgument(path, LocalPathExists));
+  }
+  for (const Source& source : sources) {
+    const LocalKind kind = InspectSource(source);  // a missing input fails before any work
+    if (options.action == Action::kBuild && kind == LocalKind::kFile &&
+        SameLocalFile(source.local, options.output)) {
+      throw UsageError("the image '" + options.output + "' would replace the input file '" +
+                       source.argument + "'; name the image with -o");
+    }
+  }
+  return sources;
+}
+
+class Reporter {
+ public:
+  explicit Reporter(std::ostream& err) : err_(err) {}
+  void Warn(const std::string& message) { err_ << kProgram << "warning: " << message << '\n'; }
+  void Error(const std::string& message) { err_ << kProgram << message << '\n'; }
+
+ private:
+  std::ostream& err_;
+};
+
+int Build(const Options& options, const Environment& environment, std::ostream& out,
+          std::ostream& err) {
+  Reporter report(err);
+  const std::optional<std::int64_t> date = ResolveDate(options, environment.sourceDateEpoch);
+  const std::vector<Source> sources = SplitSources(options);
+
+  clsISOWriter writer;
+  writer.Joliet(options.joliet);
+  SetIdentifiers(writer, options.identifiers);
+  std::vector<std::u16string> patterns;
+  for (const std::string& pattern : options.patterns) patterns.push_back(text::FromUtf8(pattern));
+
+  clsISODirectory& root = *writer.Root();
+  for (const Source& source : sources) {
+    std::vector<std::string> warnings;
+    AddSource(root, source, patterns, warnings);
+    for (const std::string& warning : warnings) report.Warn(warning);
+  }
+  if (options.action == Action::kBuild) {
+    for (const std::string& path : LeaveOutLocalFile(root, options.output)) {
+      report.Warn("left out '" + path + "': it is the image being written");
+    }
+  }
+  if (date) {
+    const DateTime when = DateTime::FromUnixUtc(*date);
+    writer.VolumeCreation(when);
+    SetAllFileDates(root, when);
+  } else {
+    writer.VolumeCreation(DateTime::LocalNow());
+  }
+
+  if (options.action == Action::kPrintSize) {
+    out << writer.PlanImage() << '\n';
+    return kExitOk;
+  }
+  if (environment.interrupted != nullptr && environment.interrupted->load()) {
+    throw CancelledError("interrupted; no image written");
+  }
+
+  ProgressDisplay::Clock clock = environment.clock;
+  if (!clock) {
+    clock = [] {
+      return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+          .count();
+    };
+  }
+  const ProgressDisplay::Mode mode = options.quiet               ? ProgressDisplay::Mode::kQuiet
+                                     : environment.errIsTerminal ? ProgressDisplay::Mode::kTerminal
+                                                                 : ProgressDisplay::Mode::kLines;
+  ProgressDisplay progress(err, mode, environment.terminalWidth, clock);
+  writer.Listener(&progress);
+  if (environment.onBuild) environment.onBuild(&writer);
+  bool written = false;
+  try {
+    written = writer.SaveISO(options.output);
+  } catch (...) {
+    if (environment.onBuild) environment.onBuild(nullptr);
+    progress.EndLine();
+    throw;
+  }
+  if (environment.onBuild) environment.onBuild(nullptr);
+  progress.EndLine();
+  if (!written) {
+    report.Error("cannot create the image '" + options.output +
+                 "': " + WhyNotCreated(options.output));
+    return kExitError;
+  }
+
+  const std::vector<UnreadableFile>& unreadable = writer.UnreadableFiles();
+  for (const UnreadableFile& file : unreadable) {
+    report.Error("could not read all of '" + file.LocalPath + "' (" + text::ToUtf8(file.ImagePath) +
+                 " in the image): " + file.Reason + "; the image holds zeros in its place");
+  }
+  if (!unreadable.empty()) {
+    report.Error("wrote '" + options.output + "', but " + std::to_string(unreadable.size()) +
+                 (unreadable.size() == 1 ? " file is" : " files are") + " incomplete in it");
+    return kExitUnreadable;
+  }
+  if (!options.quiet) {
+    struct stat st {};
+    const std::int64_t bytes = ::stat(options.output.c_str(), &st) == 0 ? st.st_size : 0;
+    err << "Wrote " << options.output << ": " << bytes / 2048 << " blocks (" << FormatBytes(bytes)
+        << ")\n";
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
+int Run(const std::vector<std::string>& args, const Environment& environment, std::ostream& out,
+        std::ostream& err) {
+  Reporter report(err);
+  try {
+    const Options options = ParseArguments(args);
+    switch (options.action) {
+      case Action::kHelp:
+        out << HelpText();
+        return kExitOk;
+      case Action::kVersion:
+        out << VersionText();
+        return kExitOk;
+      case Action::kBuild:
+      case Action::kPrintSize:
+        return Build(options, environment, out, err);
+    }
+  } catch (const UsageError& e) {
+    report.Error(std::string(e.what()) + "; try 'tavrine-cli --help'");
+    return kExitUsage;
+  } catch (const CancelledError& e) {
+    report.Error(e.what());
+    return kExitInterrupted;
+  } catch (const std::exception& e) {
+    report.Error(e.what());
+    return kExitError;
+  }
+  return kExitError;
+}
+
+}  // namespace tavrine::cli

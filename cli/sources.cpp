@@ -1,0 +1,206 @@
+#include "cli/sources.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string_view>
+
+#include "cli/options.h"
+#include "tree/errors.h"
+#include "tree/text.h"
+
+namespace tavrine::cli {
+
+namespace {
+
+// Whether the backslash at text[i] escapes the character after it.
+bool IsEscape(std::string_view text, std::size_t i) {
+  return text[i] == '\\' && i + 1 < text.size() && (text[i + 1] == '=' || text[i + 1] == '\\');
+}
+
+std::size_t FindGraftSeparator(std::string_view text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (IsEscape(text, i)) {
+      ++i;
+    } else if (text[i] == '=') {
+      return i;
+    }
+  }
+  return std::string_view::npos;
+}
+
+std::string Unescape(std::string_view text) {
+  std::string result;
+  result.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (IsEscape(text, i)) ++i;
+    result += text[i];
+  }
+  return result;
+}
+
+void SplitImagePath(const std::string& argument, std::string_view imageSide, Source& source) {
+  std::size_t start = 0;
+  std::string_view last;
+  while (start <= imageSide.size()) {
+    std::size_t slash = imageSide.find('/', start);
+    if (slash == std::string_view::npos) slash = imageSide.size();
+    const std::string_view component = imageSide.substr(start, slash - start);
+    last = component;
+    start = slash + 1;
+    if (component.empty() || component == ".") continue;
+    if (component == "..") {
+      throw UsageError("graft point '" + argument + "': \"..\" cannot lead out of the image");
+    }
+    if (component.find('\\') != std::string_view::npos) {
+      throw UsageError("graft point '" + argument + "': image names cannot hold \"\\\"");
+    }
+    if (text::TrimSpaces(text::FromUtf8(component)).empty()) {
+      throw UsageError("graft point '" + argument + "': a name in the image path is blank");
+    }
+    source.imagePath.emplace_back(component);
+  }
+  source.endsInSlash = last.empty() || last == "." || source.imagePath.empty();
+}
+
+// The image name of a file added without one: the part of its path after the last "/".
+std::u16string NameOfLocalPath(const std::string& local) {
+  const std::size_t slash = local.rfind('/');
+  return text::FromUtf8(slash == std::string::npos ? local : local.substr(slash + 1));
+}
+
+const clsISOFile* FindFileNamed(const clsISOFiles& files, std::u16string_view name) {
+  for (std::int32_t i = 0; i < files.Count(); ++i) {
+    const clsISOFile& file = files.File(i);
+    if (text::EqualsIgnoreCase(file.name(), name)) return &file;
+  }
+  return nullptr;
+}
+
+void AddFile(clsISODirectory& target, const std::string& local, const std::u16string& name,
+             std::vector<std::string>& warnings) {
+  const std::u16string effective = name.empty() ? NameOfLocalPath(local) : name;
+  const std::string where = text::ToUtf8(target.FullPath());
+  if (effective.find(u'\\') != std::u16string::npos) {
+    warnings.push_back("skipped '" + local + "': its name '" + text::ToUtf8(effective) +
+                       "' holds a \"\\\", which image names cannot");
+    return;
+  }
+  if (const clsISOFile* earlier = FindFileNamed(target.Files(), effective)) {
+    warnings.push_back("skipped '" + local + "': '" + earlier->LocalPath() + "' is in " + where +
+                       " under the same name already (case is ignored)");
+    return;
+  }
+  const clsISOFile* added =
+      name.empty() ? target.Files().Add(local) : target.Files().Add(local, name);
+  if (added == nullptr)
+    warnings.push_back("skipped '" + local + "': it could not be added to " + where);
+}
+
+template <typename Visit>
+void ForEachDirectory(clsISODirectory& dir, const Visit& visit) {
+  visit(dir);
+  for (std::int32_t i = 0; i < dir.SubDirectoryCount(); ++i)
+    ForEachDirectory(*dir.SubDirectory(i), visit);
+}
+
+}  // namespace
+
+Source SplitPathArgument(const std::string& argument,
+                         const std::function<bool(const std::string&)>& existsLocally) {
+  Source source;
+  source.argument = argument;
+  if (existsLocally(argument)) {
+    source.local = argument;
+    return source;
+  }
+  const std::size_t separator = FindGraftSeparator(argument);
+  if (separator == std::string::npos) {
+    source.local = Unescape(argument);
+    return source;
+  }
+  source.graft = true;
+  source.local = Unescape(std::string_view(argument).substr(separator + 1));
+  if (source.local.empty()) {
+    throw UsageError("graft point '" + argument + "': no local file or folder after \"=\"");
+  }
+  SplitImagePath(argument, Unescape(std::string_view(argument).substr(0, separator)), source);
+  return source;
+}
+
+bool LocalPathExists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+bool SameLocalFile(const std::string& a, const std::string& b) {
+  struct stat first {};
+  struct stat second {};
+  return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
+         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+LocalKind InspectSource(const Source& source) {
+  struct stat st {};
+  if (::stat(source.local.c_str(), &st) != 0) {
+    const int error = errno;
+    std::string message = "cannot read '" + source.local + "'";
+    if (source.argument != source.local) message += " (from '" + source.argument + "')";
+    throw IoError(message + ": " + std::strerror(error));
+  }
+  return S_ISDIR(st.st_mode) ? LocalKind::kFolder : LocalKind::kFile;
+}
+
+void AddSource(clsISODirectory& root, const Source& source,
+               const std::vector<std::u16string>& patterns, std::vector<std::string>& warnings) {
+  const LocalKind kind = InspectSource(source);
+  std::size_t directories = source.imagePath.size();
+  std::u16string name;
+  if (kind == LocalKind::kFile && !source.endsInSlash) {
+    --directories;
+    name = text::FromUtf8(source.imagePath.back());
+  }
+  clsISODirectory* target = &root;
+  std::shared_ptr<clsISODirectory> holder;
+  for (std::size_t i = 0; i < directories; ++i) {
+    holder = target->AddSubDirectory(text::FromUtf8(source.imagePath[i]));
+    target = holder.get();
+  }
+  if (kind == LocalKind::kFile) {
+    AddFile(*target, source.local, name, warnings);
+    return;
+  }
+  for (const PassedOver& passed : target->AddLocalDirectory(source.local, patterns, true)) {
+    warnings.push_back("passed over '" + passed.LocalPath + "': " + passed.Reason);
+  }
+}
+
+std::vector<std::string> LeaveOutLocalFile(clsISODirectory& root, const std::string& path) {
+  std::vector<std::string> removed;
+  struct stat output {};
+  if (::stat(path.c_str(), &output) != 0) return removed;
+  ForEachDirectory(root, [&](clsISODirectory& dir) {
+    clsISOFiles& files = dir.Files();
+    for (std::int32_t i = files.Count() - 1; i >= 0; --i) {
+      const clsISOFile& file = files.File(i);
+      // The size recorded when the entry was added spares a stat of every other file.
+      if (file.Size() != output.st_size) continue;
+      struct stat st {};
+      if (::stat(file.LocalPath().c_str(), &st) == 0 && st.st_dev == output.st_dev &&
+          st.st_ino == output.st_ino) {
+        removed.push_back(file.LocalPath());
+        files.Remove(i);
+      }
+    }
+  });
+  return removed;
+}
+
+void SetAllFileDates(clsISODirectory& root, const DateTime& date) {
+  ForEachDirectory(root, [&](clsISODirectory& dir) {
+    for (std::int32_t i = 0; i < dir.Files().Count(); ++i) dir.Files().File(i).CreationDate(date);
+  });
+}
+
+}  // namespace tavrine::cli
