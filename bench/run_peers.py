@@ -341,6 +341,9 @@ def header_lines(args, contenders, started_load, tavrine):
 
 
 def run(args):
+    if not os.access(GNU_TIME, os.X_OK):
+        sys.exit("run_peers: %s (Debian package `time`) is needed to measure peak memory"
+                 % GNU_TIME)
     os.makedirs(RESULTS_DIR, exist_ok=True)
     scratch = tempfile.mkdtemp(prefix="scratch-", dir=RESULTS_DIR)
     log_lines = []
