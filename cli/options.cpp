@@ -251,21 +251,22 @@ root), a folder (its contents put in the root), or a graft point IMAGEPATH=LOCAL
 file, IMAGEPATH is its directory plus its new name, or ends in "/" to keep its
 name). A PATH that exists as typed is never split at "="; otherwise write "\="
 for a "=" and "\\" for a "\" that is part of a name.
-  -o, --output FILE          the image to write (replaced when it exists)
-  -V, --volume-id TEXT       volume identifier
-      --system-id TEXT       system identifier (also -sysid)
+  -o, --output FILE        the image to write (replaced when it exists)
+  -V, --volume-id TEXT     volume identifier
+  --system-id TEXT         system identifier (also -sysid)
   -A, --application-id TEXT  application identifier (also -appid)
-      --publisher TEXT       publisher identifier (also -publisher)
-  -p, --preparer TEXT        data preparer identifier
-      --volume-set TEXT      volume set identifier (also -volset)
-      --no-joliet            leave out the Joliet volume (-J: keep it, the default)
-      --pattern GLOB         take from folders only names matching GLOB (* ? # [a-z]
-                             [!a-z]); repeatable; default "*"; folders must match too
-      --date WHEN            give every date in the image this instant: seconds since
-                             1970 or 2024-03-05T09:07:03Z (default: $SOURCE_DATE_EPOCH)
-      --print-size           print the image's size in 2048-byte blocks, write nothing
-  -q, --quiet                print nothing but errors and warnings
-      --version, -h, --help
+  --publisher TEXT         publisher identifier (also -publisher)
+  -p, --preparer TEXT      data preparer identifier
+  --volume-set TEXT        volume set identifier (also -volset)
+  --no-joliet              no Joliet volume (-J: keep it, the default)
+  --pattern GLOB           take from folders only the names matching GLOB
+                           (* ? # [a-z] [!a-z]; folders must match too);
+                           repeatable; default "*"
+  --date WHEN              every date in the image: seconds since 1970 or
+                           2024-03-05T09:07:03Z (default: $SOURCE_DATE_EPOCH)
+  --print-size             print the size in 2048-byte blocks, write nothing
+  -q, --quiet              print nothing but errors and warnings
+  --version, -h, --help
 Examples:
   tavrine-cli -V PHOTOS -o photos.iso ~/Pictures/2024
   tavrine-cli -o site.iso --date 2024-03-05T09:07:03Z docs/2024=./out readme.txt

@@ -157,7 +157,7 @@ void AddSource(clsISODirectory& root, const Source& source,
   const LocalKind kind = InspectSource(source);
   std::size_t directories = source.imagePath.size();
   std::u16string name;
-  if (kind == LocalKind::kFile && !source.endsInSlash) {
+  if (kind == LocalKind::kFile && !source.endsInSlash && !source.imagePath.empty()) {
     --directories;
     name = text::FromUtf8(source.imagePath.back());
   }
