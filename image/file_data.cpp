@@ -1,0 +1,93 @@
+#include "image/file_data.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "image/encoding.h"
+#include "tree/errors.h"
+
+namespace tavrine::detail {
+
+namespace {
+
+UnreadableFile Unreadable(const clsISODirectory& directory, const clsISOFile& file,
+                          std::string reason) {
+  return {file.LocalPath(), directory.FullPath() + file.name(), std::move(reason)};
+}
+
+// Copies one file; returns why its data are incomplete, or an empty string.
+std::string CopyFile(ByteSink& sink, const clsISOFile& file, FileDataObserver& observer) {
+  const std::int64_t size = file.Size();
+  errno = 0;
+  FileRecord source =
+      OpenFileRecord(file.LocalPath(), GENERIC_READ, SHARE_READ_WRITE, OPEN_EXISTING);
+  if (source.Handle == -1) {
+    const int error = errno;
+    sink.AppendZeros(size);
+    return error != 0 ? std::strerror(error) : "cannot be opened";
+  }
+  struct Closer {
+    FileRecord& record;
+    ~Closer() { CloseFileRecord(record); }
+  } closer{source};
+
+  std::int64_t copied = 0;
+  int readError = 0;
+  while (copied < size) {
+    observer.CheckCancel();
+    const std::int64_t chunk = std::min(kCopyChunk, size - copied);
+    const CopyResult result = sink.AppendFrom(source, copied, chunk);
+    copied += result.copied;
+    observer.Progress(sink.Position());
+    if (result.copied < chunk) {
+      readError = result.readError;
+      break;
+    }
+  }
+  if (copied < size) {
+    // Zeros keep the layout's promise for the bytes the file no longer gives.
+    sink.AppendZeros(size - copied);
+    if (readError != 0) return std::strerror(readError);
+    return "file shrank from " + std::to_string(size) + " to " + std::to_string(copied) +
+           " bytes during the build";
+  }
+  const std::int64_t now = FileRecordSize(source);
+  if (now > size) {
+    return "file grew from " + std::to_string(size) + " to " + std::to_string(now) +
+           " bytes during the build; only the first " + std::to_string(size) +
+           " bytes are in the image";
+  }
+  return {};
+}
+
+}  // namespace
+
+void WriteFileData(ByteSink& sink, const ImageLayout& layout, FileDataObserver& observer,
+                   std::vector<UnreadableFile>& unreadable) {
+  ExpectPosition(sink, layout.firstFileBlock * kBlockSize, "the start of the file data");
+  for (const clsISODirectory* directory : layout.preOrder) {
+    const clsISOFiles& files = directory->Files();
+    for (std::int32_t i = 0; i < files.Count(); ++i) {
+      observer.CheckCancel();
+      observer.BeforeFile(sink.Position());
+      const clsISOFile& file = files.File(i);
+      if (file.Size() <= 0) continue;  // no data, no padding: the entry has no blocks
+      const std::int64_t start = file.LBA() * kBlockSize;
+      if (sink.Position() != start) {
+        ExpectPosition(sink, start, "the data of " + ImagePath(*directory, file));
+      }
+      std::string reason = CopyFile(sink, file, observer);
+      if (!reason.empty()) unreadable.push_back(Unreadable(*directory, file, std::move(reason)));
+      PadToBlock(sink);
+      const std::int64_t end = start + BlocksFor(file.Size()) * kBlockSize;
+      if (sink.Position() != end) {
+        ExpectPosition(sink, end, "the end of the data of " + ImagePath(*directory, file));
+      }
+      observer.Progress(sink.Position());
+    }
+  }
+  ExpectPosition(sink, layout.volumeBlocks * kBlockSize, "the end of the image");
+}
+
+}  // namespace tavrine::detail

@@ -1,0 +1,219 @@
+#include "image/layout.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "fileio/file_access.h"
+#include "image/encoding.h"
+#include "tree/errors.h"
+#include "tree/text.h"
+
+namespace tavrine::detail {
+
+void IsoTree::EncodeIdentifier(const std::u16string& name, std::uint8_t* destination) {
+  for (std::size_t i = 0; i < name.size(); ++i) destination[i] = text::ToWindows1252(name[i]);
+}
+
+void JolietTree::EncodeIdentifier(const std::u16string& name, std::uint8_t* destination) {
+  CopyUcs2BigEndian(name, destination, IdentifierBytes(name));
+}
+
+std::string ImagePath(const clsISODirectory& directory) {
+  return text::ToUtf8(directory.FullPath());
+}
+
+std::string ImagePath(const clsISODirectory& directory, const clsISOFile& file) {
+  return text::ToUtf8(directory.FullPath() + file.name());
+}
+
+std::vector<clsISODirectory*> PreOrder(clsISODirectory& root) {
+  // An explicit stack: a tree may be deeper than the call stack would like.
+  std::vector<clsISODirectory*> order;
+  std::vector<clsISODirectory*> pending{&root};
+  while (!pending.empty()) {
+    clsISODirectory* directory = pending.back();
+    pending.pop_back();
+    order.push_back(directory);
+    for (std::int32_t i = directory->SubDirectoryCount(); i-- > 0;) {
+      pending.push_back(directory->SubDirectory(i).get());
+    }
+  }
+  return order;
+}
+
+std::vector<clsISODirectory*> NumberDirectories(clsISODirectory& root) {
+  // Breadth first: a level's directories come grouped by parent in the order the parents were
+  // numbered, which is the order ECMA-119 9.4 asks of a path table.
+  std::vector<clsISODirectory*> order{&root};
+  for (std::size_t next = 0; next < order.size(); ++next) {
+    clsISODirectory* directory = order[next];
+    for (std::int32_t i = 0; i < directory->SubDirectoryCount(); ++i) {
+      clsISODirectory* child = directory->SubDirectory(i).get();
+      if (static_cast<std::int64_t>(order.size()) == kMaxDirectories) {
+        throw InputError(ImagePath(*child) + ": the image holds more than " +
+                         std::to_string(kMaxDirectories) +
+                         " directories, the most its path tables can number");
+      }
+      order.push_back(child);
+    }
+  }
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    order[i]->DirectoryNumber(static_cast<std::int32_t>(i + 1));
+  }
+  return order;
+}
+
+namespace {
+
+// pathOf builds the entry's image path, only when it is needed for the message.
+template <class Tree, class PathOf>
+std::int64_t CheckedRecordLength(const std::u16string& name, PathOf pathOf) {
+  const std::int64_t length = DirRecordLength(Tree::IdentifierBytes(name));
+  if (length > kMaxRecordLength) {
+    throw InputError(
+        pathOf() + ": its " + Tree::kLabel + " name has " + std::to_string(name.size()) +
+        " characters; a directory record holds at most " + std::to_string(Tree::kMaxRecordName));
+  }
+  return length;
+}
+
+}  // namespace
+
+template <class Tree>
+std::int64_t RecordLength(const clsISODirectory&, const clsISODirectory& directory) {
+  return CheckedRecordLength<Tree>(Tree::Name(directory), [&] { return ImagePath(directory); });
+}
+
+template <class Tree>
+std::int64_t RecordLength(const clsISODirectory& parent, const clsISOFile& file) {
+  return CheckedRecordLength<Tree>(Tree::Name(file), [&] { return ImagePath(parent, file); });
+}
+
+template <class Tree>
+std::int64_t PathTableSize(const std::vector<clsISODirectory*>& numbered) {
+  std::int64_t size = 0;
+  for (std::size_t i = 1; i < numbered.size(); ++i) {
+    const std::u16string& name = Tree::Name(*numbered[i]);
+    const std::int64_t bytes = Tree::IdentifierBytes(name);
+    if (bytes > 255) {  // ECMA-119 9.4.1: the identifier length is one byte
+      throw InputError(ImagePath(*numbered[i]) + ": its " + Tree::kLabel + " name has " +
+                       std::to_string(name.size()) +
+                       " characters; a path table record holds at most " +
+                       std::to_string(Tree::kMaxPathTableName));
+    }
+    size += PathRecordLength(bytes);
+  }
+  return size;
+}
+
+template <class Tree>
+void SizeDirectories(const std::vector<clsISODirectory*>& preOrder) {
+  for (clsISODirectory* directory : preOrder) {
+    // The records in the order they are written: ".", "..", sub-directories, files.
+    std::int64_t size = 2 * kSelfRecordLength;
+    for (std::int32_t i = 0; i < directory->SubDirectoryCount(); ++i) {
+      const std::int64_t length = RecordLength<Tree>(*directory, *directory->SubDirectory(i));
+      size = RecordStart(size, length) + length;
+    }
+    const clsISOFiles& files = directory->Files();
+    for (std::int32_t i = 0; i < files.Count(); ++i) {
+      const std::int64_t length = RecordLength<Tree>(*directory, files.File(i));
+      size = RecordStart(size, length) + length;
+    }
+    const std::int64_t blocks = BlocksFor(size);
+    if (blocks * kBlockSize > kMaxUint32) {
+      throw InputError(ImagePath(*directory) + ": too many entries for one " + Tree::kLabel +
+                       " directory extent");
+    }
+    Tree::Blocks(directory->Files(), blocks);
+  }
+}
+
+template std::int64_t RecordLength<IsoTree>(const clsISODirectory&, const clsISODirectory&);
+template std::int64_t RecordLength<JolietTree>(const clsISODirectory&, const clsISODirectory&);
+template std::int64_t RecordLength<IsoTree>(const clsISODirectory&, const clsISOFile&);
+template std::int64_t RecordLength<JolietTree>(const clsISODirectory&, const clsISOFile&);
+template std::int64_t PathTableSize<IsoTree>(const std::vector<clsISODirectory*>&);
+template std::int64_t PathTableSize<JolietTree>(const std::vector<clsISODirectory*>&);
+template void SizeDirectories<IsoTree>(const std::vector<clsISODirectory*>&);
+template void SizeDirectories<JolietTree>(const std::vector<clsISODirectory*>&);
+
+namespace {
+
+template <class Tree>
+void AssignDirectoryAddresses(const std::vector<clsISODirectory*>& preOrder, std::int64_t& next) {
+  for (clsISODirectory* directory : preOrder) {
+    Tree::Lba(directory->Files(), next);
+    next += Tree::Blocks(directory->Files());
+  }
+}
+
+void AssignFileAddresses(const std::vector<clsISODirectory*>& preOrder, std::int64_t& next) {
+  for (clsISODirectory* directory : preOrder) {
+    clsISOFiles& files = directory->Files();
+    for (std::int32_t i = 0; i < files.Count(); ++i) {
+      clsISOFile& file = files.File(i);
+      // The length is read again: the data written later must match what the records say.
+      errno = 0;
+      const std::int64_t size = FileLengthByPath(file.LocalPath());
+      if (size < 0) {
+        const int error = errno;
+        throw IoError("cannot read the length of " + file.LocalPath() + " (" +
+                      ImagePath(*directory, file) +
+                      "): " + (error != 0 ? std::strerror(error) : "unknown error"));
+      }
+      if (size > clsISOFiles::kMaxFileSize) {
+        throw InputError(ImagePath(*directory, file) + " (" + file.LocalPath() + ") has " +
+                         std::to_string(size) +
+                         " bytes; one file of the image holds at most 4 GiB - 1 bytes");
+      }
+      file.Size(size);
+      if (size > 0) {
+        file.LBA(next);
+        next += BlocksFor(size);
+      } else {
+        file.LBA(0);
+      }
+    }
+  }
+}
+
+}  // namespace
+
+std::int64_t AssignBlockAddresses(ImageLayout& layout) {
+  std::int64_t next = layout.firstDirectoryBlock;
+  AssignDirectoryAddresses<IsoTree>(layout.preOrder, next);
+  if (layout.joliet) AssignDirectoryAddresses<JolietTree>(layout.preOrder, next);
+  layout.firstFileBlock = next;
+  AssignFileAddresses(layout.preOrder, next);
+  if (next > kMaxUint32) {
+    throw InputError("the image would have " + std::to_string(next) +
+                     " blocks; a volume holds at most 4294967295");
+  }
+  return next;
+}
+
+ImageLayout LayOut(clsISODirectory& root, bool joliet) {
+  ImageLayout layout;
+  layout.joliet = joliet;
+  layout.numbered = NumberDirectories(root);
+  layout.preOrder = PreOrder(root);
+  layout.isoPathBytes = kRootPathRecordLength + PathTableSize<IsoTree>(layout.numbered);
+  layout.jolietPathBytes =
+      joliet ? kRootPathRecordLength + PathTableSize<JolietTree>(layout.numbered) : 0;
+  layout.isoPathBlocks = BlocksFor(layout.isoPathBytes);
+  layout.jolietPathBlocks = BlocksFor(layout.jolietPathBytes);
+  // Blocks 0-15 system area, 16 primary descriptor, 17 supplementary (Joliet only), then the
+  // terminator; the path tables follow, type L then type M of each tree.
+  const std::int64_t j = joliet ? 1 : 0;
+  layout.isoPathLocation = 18 + j;
+  layout.jolietPathLocation = 19 + 2 * layout.isoPathBlocks;
+  layout.firstDirectoryBlock = joliet ? 19 + 2 * layout.isoPathBlocks + 2 * layout.jolietPathBlocks
+                                      : 18 + 2 * layout.isoPathBlocks;
+  SizeDirectories<IsoTree>(layout.preOrder);
+  if (joliet) SizeDirectories<JolietTree>(layout.preOrder);
+  layout.volumeBlocks = AssignBlockAddresses(layout);
+  return layout;
+}
+
+}  // namespace tavrine::detail

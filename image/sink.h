@@ -1,0 +1,81 @@
+// Where the writers put the image: a byte sink that only grows. The file sink buffers the small
+// structures and writes them in large pieces; its counting twin only counts, so that a test can
+// hold every region the writers produce against the layout without writing a byte.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "fileio/file_access.h"
+
+namespace tavrine::detail {
+
+// What AppendFrom took from its source.
+struct CopyResult {
+  std::int64_t copied = 0;  // bytes of the source appended (fewer than asked: the source ended)
+  int readError = 0;        // errno of a failed read of the source, 0 when none
+};
+
+class ByteSink {
+ public:
+  virtual ~ByteSink() = default;
+  virtual void Append(std::span<const std::uint8_t> bytes) = 0;
+  virtual void AppendZeros(std::int64_t count) = 0;
+  // Appends up to count bytes of source from offset. Stops early, without an exception, where
+  // the source ends or cannot be read; a failed write to the sink throws.
+  virtual CopyResult AppendFrom(const FileRecord& source, std::int64_t offset,
+                                std::int64_t count) = 0;
+  // Bytes appended so far, counted from the first byte of the image.
+  virtual std::int64_t Position() const = 0;
+};
+
+class CountingSink final : public ByteSink {
+ public:
+  void Append(std::span<const std::uint8_t> bytes) override;
+  void AppendZeros(std::int64_t count) override;
+  CopyResult AppendFrom(const FileRecord& source, std::int64_t offset, std::int64_t count) override;
+  std::int64_t Position() const override { return position_; }
+
+ private:
+  std::int64_t position_ = 0;
+};
+
+// Appends to an open output file. Every write is checked: a failed write throws IoError naming
+// displayName (the image the user asked for) and the system's reason. Call Flush() at the end.
+class FileSink final : public ByteSink {
+ public:
+  static constexpr std::size_t kBufferSize = std::size_t{1} << 20;
+
+  FileSink(const FileRecord& output, std::string displayName);
+  FileSink(const FileSink&) = delete;
+  FileSink& operator=(const FileSink&) = delete;
+
+  void Append(std::span<const std::uint8_t> bytes) override;
+  void AppendZeros(std::int64_t count) override;
+  CopyResult AppendFrom(const FileRecord& source, std::int64_t offset, std::int64_t count) override;
+  std::int64_t Position() const override { return position_; }
+  void Flush();
+
+ private:
+  void WriteAll(const std::uint8_t* data, std::size_t size);
+  [[noreturn]] void Fail(int error) const;
+
+  FileRecord output_;
+  std::string displayName_;
+  std::vector<std::uint8_t> buffer_;
+  std::size_t buffered_ = 0;
+  std::int64_t position_ = 0;
+};
+
+// Appends zero bytes up to the next block boundary: 1 to 2048 of them, a whole block when the
+// sink already stands on a boundary (the rule of NextBlockBoundary). Returns the count.
+std::int64_t PadToBlock(ByteSink& sink);
+
+// The sink must stand at expected; a mismatch means that the layout and the writers disagree.
+void ExpectPosition(const ByteSink& sink, std::int64_t expected, std::string_view region);
+
+}  // namespace tavrine::detail
