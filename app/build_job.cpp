@@ -1,0 +1,50 @@
+#include "app/build_job.h"
+
+#include "tree/errors.h"
+
+namespace tavrine::app {
+
+BuildJob::BuildJob(clsISOWriter& writer, QObject* parent) : QObject(parent), writer_(writer) {
+  qRegisterMetaType<Outcome>("tavrine::app::BuildJob::Outcome");
+  connect(this, &BuildJob::ThreadDone, this, &BuildJob::OnThreadDone, Qt::QueuedConnection);
+}
+
+BuildJob::~BuildJob() {
+  CancelAndWait();
+}
+
+void BuildJob::Start(const std::string& outputPath) {
+  writer_.Listener(&relay_);
+  const int generation = ++generation_;
+  thread_ = std::thread([this, outputPath, generation] {
+    Outcome outcome = Outcome::kFailed;
+    QString error;
+    try {
+      outcome = writer_.SaveISO(outputPath) ? Outcome::kCreated : Outcome::kNotCreated;
+    } catch (const CancelledError&) {
+      outcome = Outcome::kCancelled;
+    } catch (const std::exception& e) {
+      error = QString::fromUtf8(e.what());
+    } catch (...) {
+      error = QStringLiteral("Unknown error");
+    }
+    emit ThreadDone(generation, outcome, error);
+  });
+}
+
+void BuildJob::CancelAndWait() {
+  if (!thread_.joinable()) return;
+  writer_.RequestCancel();
+  thread_.join();
+  writer_.Listener(nullptr);
+}
+
+void BuildJob::OnThreadDone(int generation, Outcome outcome, const QString& error) {
+  // A build stopped by CancelAndWait has been joined already and reports nothing.
+  if (generation != generation_ || !thread_.joinable()) return;
+  thread_.join();
+  writer_.Listener(nullptr);
+  emit Finished(outcome, error);
+}
+
+}  // namespace tavrine::app

@@ -1,0 +1,45 @@
+// Every message box, input box, file dialog, folder picker and shell request of the window goes
+// through Dialogs, so that tests can replace them with scripted answers.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+class QWidget;
+
+namespace tavrine::app {
+
+class Dialogs {
+ public:
+  virtual ~Dialogs() = default;
+  // A message with an OK button under the application title.
+  virtual void Message(QWidget* owner, const QString& text) = 0;
+  // A Yes/No question under the application title; true for Yes.
+  virtual bool Question(QWidget* owner, const QString& text) = 0;
+  // An input box under the application title; an empty text when cancelled.
+  virtual QString Input(QWidget* owner, const QString& prompt, const QString& defaultAnswer) = 0;
+  // The open-file dialog with multiple selection. Empty when cancelled; one full path for one
+  // file; for several files the folder followed by the bare file names.
+  virtual QStringList OpenFiles(QWidget* owner, const QString& title, const QString& filter) = 0;
+  // The folder picker, starting at startFolder; an empty text when cancelled.
+  virtual QString PickFolder(QWidget* owner, const QString& title, const QString& startFolder) = 0;
+  // "Application Error" with an exclamation icon.
+  virtual void Error(QWidget* owner, const QString& text) = 0;
+  // Opens a folder in the desktop's file browser; the result is ignored.
+  virtual void OpenUrl(const QUrl& url) = 0;
+};
+
+// The real dialogs of Qt.
+class QtDialogs : public Dialogs {
+ public:
+  void Message(QWidget* owner, const QString& text) override;
+  bool Question(QWidget* owner, const QString& text) override;
+  QString Input(QWidget* owner, const QString& prompt, const QString& defaultAnswer) override;
+  QStringList OpenFiles(QWidget* owner, const QString& title, const QString& filter) override;
+  QString PickFolder(QWidget* owner, const QString& title, const QString& startFolder) override;
+  void Error(QWidget* owner, const QString& text) override;
+  void OpenUrl(const QUrl& url) override;
+};
+
+}  // namespace tavrine::app

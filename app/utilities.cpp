@@ -1,0 +1,43 @@
+#include "app/utilities.h"
+
+#include <QFile>
+#include <QStandardPaths>
+#include <QStringList>
+
+#include "app/dialogs.h"
+
+namespace tavrine::app {
+
+QString SetAppTitle(const QString& productName) {
+  QStringList words = productName.split(QLatin1Char(' '));
+  if (words.size() < 2) return productName;
+  do {
+    words.removeLast();
+  } while (words.size() > 1 && words.join(QLatin1Char(' ')).size() > 40);
+  return words.join(QLatin1Char(' '));
+}
+
+QString DesktopFolder() {
+  return QStandardPaths::writableLocation(QStandardPaths::DesktopLocation) + QLatin1Char('/');
+}
+
+std::string NativePath(const QString& path) {
+  return QFile::encodeName(path).toStdString();
+}
+
+QString FromNativePath(const std::string& path) {
+  return QFile::decodeName(QByteArray::fromStdString(path));
+}
+
+QString ErrorText(const QString& description, const QString& location, int line) {
+  return description + QStringLiteral("\r\n") + location + QStringLiteral("at line ") +
+         QString::number(line) + QStringLiteral("\r\n\r\n") +
+         QStringLiteral("Please email screenshot of this message to ") +
+         QLatin1String(kSupportAddress);
+}
+
+void Trap::Report(const QString& description, int line) const {
+  dialogs_.Error(owner_, ErrorText(description, location_, line));
+}
+
+}  // namespace tavrine::app
