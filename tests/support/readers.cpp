@@ -7,11 +7,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <set>
 #include <stdexcept>
+
+#include "support/iso_reader.h"
 
 extern char** environ;
 
@@ -48,8 +53,19 @@ RunResult RunProgram(const std::vector<std::string>& argv) {
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
+  // Every tool runs in a UTF-8 locale, so that names outside ASCII come out as UTF-8.
+  std::vector<std::string> env;
+  for (char** e = environ; *e != nullptr; ++e) {
+    std::string_view v(*e);
+    if (v.rfind("LC_ALL=", 0) != 0 && v.rfind("LANG=", 0) != 0) env.emplace_back(v);
+  }
+  env.emplace_back("LC_ALL=C.UTF-8");
+  env.emplace_back("LANG=C.UTF-8");
+  std::vector<char*> envp;
+  for (std::string& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
   pid_t pid = 0;
-  int rc = posix_spawnp(&pid, argv[0].c_str(), &actions, nullptr, args.data(), environ);
+  int rc = posix_spawnp(&pid, argv[0].c_str(), &actions, nullptr, args.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   close(outPipe[1]);
   close(errPipe[1]);
@@ -116,12 +132,580 @@ std::string ReaderScriptDir() {
   return base + "/tests/support/readers";
 }
 
-std::vector<const Reader*> AllReaders() {
-  return {};
+namespace {
+
+std::string Lower(std::string s) {
+  for (char& c : s) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return s;
 }
 
-std::vector<std::string> MissingReaders() {
-  return {};
+// Tool output that is not UTF-8 (isoinfo prints Latin-1 bytes) becomes UTF-8.
+std::string Latin1ToUtf8(std::string_view bytes) {
+  std::u16string u;
+  for (char c : bytes) u.push_back(static_cast<unsigned char>(c));
+  return Utf8(u);
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+// Splits off `count` whitespace-separated fields; returns the rest after the separator that
+// follows the last field (the separating whitespace itself is dropped up to `gap` characters).
+std::vector<std::string> Fields(const std::string& line, std::size_t count, std::string* rest,
+                                std::size_t gap = 1) {
+  std::vector<std::string> fields;
+  std::size_t pos = 0;
+  while (fields.size() < count) {
+    pos = line.find_first_not_of(' ', pos);
+    if (pos == std::string::npos) break;
+    std::size_t end = line.find(' ', pos);
+    if (end == std::string::npos) end = line.size();
+    fields.push_back(line.substr(pos, end - pos));
+    pos = end;
+  }
+  if (rest != nullptr) *rest = pos + gap <= line.size() ? line.substr(pos + gap) : std::string();
+  return fields;
+}
+
+RunResult Checked(const std::string& reader, const std::vector<std::string>& argv,
+                  int worstExitCode = 0) {
+  RunResult r = RunProgram(argv);
+  if (r.exitCode < 0 || r.exitCode > worstExitCode) {
+    std::string cmd;
+    for (const std::string& a : argv) cmd += (cmd.empty() ? "" : " ") + a;
+    throw std::runtime_error(reader + " failed (exit " + std::to_string(r.exitCode) + "): " + cmd +
+                             "\n" + r.err + (r.err.empty() ? r.out.substr(0, 2000) : ""));
+  }
+  return r;
+}
+
+void AddEntry(Listing& listing, const std::string& reader, const std::string& path, bool dir,
+              std::int64_t size, std::string toolPath) {
+  if (path.empty() || path == "/") return;
+  Listed e;
+  e.directory = dir;
+  e.size = dir ? 0 : size;
+  e.toolPath = std::move(toolPath);
+  if (!listing.emplace(path, std::move(e)).second) {
+    throw std::runtime_error(reader + " lists " + path + " twice");
+  }
+}
+
+// Parent directories that a tool shows only implicitly (as part of a file's path).
+void AddImplicitDirectories(Listing& listing) {
+  std::vector<std::string> missing;
+  for (const auto& [path, e] : listing) {
+    for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
+         slash = path.find('/', slash + 1)) {
+      std::string parent = path.substr(0, slash);
+      if (listing.find(parent) == listing.end()) missing.push_back(parent);
+    }
+  }
+  for (const std::string& p : missing) {
+    Listed d;
+    d.directory = true;
+    d.toolPath = p;
+    listing.emplace(p, d);
+  }
+}
+
+std::int64_t ToSize(const std::string& field, const std::string& reader) {
+  try {
+    std::size_t used = 0;
+    std::int64_t v = std::stoll(field, &used);
+    if (used == field.size()) return v;
+  } catch (const std::exception&) {
+  }
+  throw std::runtime_error(reader + ": cannot read a size from \"" + field + "\"");
+}
+
+void MakeFolder(const std::string& folder) {
+  fs::create_directories(folder);
+}
+
+// --- pycdlib: the helper script walks pycdlib's parsed records and uses get_file_from_iso_fp.
+class PycdlibReader : public Reader {
+ public:
+  std::string Name() const override { return "pycdlib"; }
+  std::vector<std::string> Programs() const override { return {"/usr/bin/python3"}; }
+  bool Lists(Namespace) const override { return true; }
+  bool Extracts(Namespace) const override { return true; }
+  // pycdlib finds ISO 9660 paths through UTF-8 text, so a name holding bytes above 0x7F cannot
+  // be named to get_file_from_iso_fp; such files are reached through their Joliet path.
+  bool CanExtract(Namespace ns, std::u16string_view path) const override {
+    if (ns == Namespace::kJoliet) return true;
+    return std::all_of(path.begin(), path.end(), [](char16_t c) { return c < 0x80; });
+  }
+  Listing List(const std::string& image, Namespace ns) const override {
+    RunResult r = Checked(Name(), {"/usr/bin/python3", Script(), "list", image});
+    const std::string want = ns == Namespace::kJoliet ? "joliet" : "iso";
+    Listing listing;
+    for (const std::string& line : SplitLines(r.out)) {
+      // namespace TAB kind TAB size TAB path
+      std::vector<std::string> f;
+      std::size_t start = 0;
+      while (f.size() < 3) {
+        std::size_t tab = line.find('\t', start);
+        if (tab == std::string::npos) break;
+        f.push_back(line.substr(start, tab - start));
+        start = tab + 1;
+      }
+      if (f.size() != 3) continue;
+      std::string path = line.substr(start);
+      if (f[0] != want) continue;
+      AddEntry(listing, Name(), path, f[1] == "D", ToSize(f[2], Name()), path);
+    }
+    return listing;
+  }
+  void ExtractAll(const std::string& image, Namespace ns,
+                  const std::string& folder) const override {
+    MakeFolder(folder);
+    // ISO 9660 names with bytes above 0x7F are skipped by the script (see CanExtract).
+    Checked(Name(), {"/usr/bin/python3", Script(), "extract", image,
+                     ns == Namespace::kJoliet ? "joliet" : "iso", folder});
+  }
+
+ private:
+  static std::string Script() { return ReaderScriptDir() + "/pycdlib_reader.py"; }
+};
+
+// --- isoinfo: -l (and -J -l) listings, -x (and -J -x) extraction to standard output.
+class IsoinfoReader : public Reader {
+ public:
+  std::string Name() const override { return "isoinfo"; }
+  std::vector<std::string> Programs() const override { return {"isoinfo"}; }
+  bool Lists(Namespace) const override { return true; }
+  bool Extracts(Namespace) const override { return true; }
+  // isoinfo prints Joliet names in Latin-1; a character beyond it comes out as "_".
+  std::string Shown(Namespace ns, std::u16string_view name) const override {
+    if (ns == Namespace::kIso9660) return Utf8(name);
+    std::u16string s(name);
+    for (char16_t& c : s) {
+      if (c > 0xFF) c = u'_';
+    }
+    return Utf8(s);
+  }
+  Listing List(const std::string& image, Namespace ns) const override {
+    std::vector<std::string> argv = {"isoinfo", "-l", "-i", image};
+    if (ns == Namespace::kJoliet) argv.insert(argv.begin() + 1, "-J");
+    RunResult r = Checked(Name(), argv);
+    Listing listing;
+    std::string dir;  // raw bytes, "/" ... "/"
+    for (const std::string& line : SplitLines(r.out)) {
+      static const std::string kHeader = "Directory listing of ";
+      if (line.rfind(kHeader, 0) == 0) {
+        dir = line.substr(kHeader.size());
+        continue;
+      }
+      if (line.empty() || (line[0] != 'd' && line[0] != '-')) continue;
+      std::size_t bracket = line.find("]  ");
+      if (bracket == std::string::npos) continue;
+      std::string name = line.substr(bracket + 3);
+      if (!name.empty() && name.back() == ' ') name.pop_back();  // isoinfo ends each line so
+      if (name == "." || name == "..") continue;
+      std::vector<std::string> f = Fields(line, 5, nullptr);
+      std::string raw = dir + name;
+      // ISO 9660 names are Windows-1252 bytes; Joliet names come out as Latin-1.
+      std::string path =
+          ns == Namespace::kIso9660 ? Utf8(DecodeWindows1252(raw)) : Latin1ToUtf8(raw);
+      AddEntry(listing, Name(), path, line[0] == 'd', ToSize(f.at(4), Name()), raw);
+    }
+    return listing;
+  }
+  void ExtractAll(const std::string& image, Namespace ns,
+                  const std::string& folder) const override {
+    MakeFolder(folder);
+    for (const auto& [path, e] : List(image, ns)) {
+      fs::path target = fs::path(folder) / path.substr(1);
+      if (e.directory) {
+        fs::create_directories(target);
+        continue;
+      }
+      std::vector<std::string> argv = {"isoinfo", "-i", image, "-x", e.toolPath};
+      if (ns == Namespace::kJoliet) argv.insert(argv.begin() + 1, "-J");
+      RunResult r = Checked(Name(), argv);
+      fs::create_directories(target.parent_path());
+      std::ofstream(target, std::ios::binary) << r.out;
+    }
+  }
+};
+
+// xorriso quotes each path of -exec lsdl in '...', writing a quote inside as '"'"'.
+std::string XorrisoUnquote(const std::string& s) {
+  std::string out;
+  std::size_t i = 0;
+  while (i < s.size()) {
+    char q = s[i];
+    if (q != '\'' && q != '"') {
+      out.push_back(s[i++]);
+      continue;
+    }
+    std::size_t end = s.find(q, i + 1);
+    if (end == std::string::npos) end = s.size();
+    out += s.substr(i + 1, end - i - 1);
+    i = end + 1;
+  }
+  return out;
+}
+
+// --- xorriso: -find / -exec lsdl on the ISO 9660 tree (-read_fs ecma119) or the Joliet tree
+// (loaded by default when the image has no Rock Ridge); -osirrox on -extract for Joliet.
+class XorrisoReader : public Reader {
+ public:
+  std::string Name() const override { return "xorriso"; }
+  std::vector<std::string> Programs() const override { return {"xorriso"}; }
+  bool Lists(Namespace) const override { return true; }
+  bool Extracts(Namespace ns) const override { return ns == Namespace::kJoliet; }
+  // xorriso shows ISO 9660 names without a version (";1") and without a trailing ".".
+  std::string Shown(Namespace ns, std::u16string_view name) const override {
+    std::string s = Utf8(name);
+    if (ns == Namespace::kIso9660) {
+      if (s.size() > 2 && s.compare(s.size() - 2, 2, ";1") == 0) s.resize(s.size() - 2);
+      if (!s.empty() && s.back() == '.') s.pop_back();
+    }
+    return s;
+  }
+  Listing List(const std::string& image, Namespace ns) const override {
+    std::vector<std::string> argv = {"xorriso",      "-abort_on", "FAILURE",
+                                     "-return_with", "SORRY",     "0"};
+    if (ns == Namespace::kIso9660) argv.insert(argv.end(), {"-read_fs", "ecma119"});
+    argv.insert(argv.end(), {"-indev", image, "-find", "/", "-exec", "lsdl", "--"});
+    RunResult r = Checked(Name(), argv);
+    Listing listing;
+    for (const std::string& line : SplitLines(r.out)) {
+      if (line.empty() || (line[0] != 'd' && line[0] != '-')) continue;
+      std::string rest;
+      std::vector<std::string> f = Fields(line, 8, &rest);
+      if (f.size() != 8) continue;
+      std::string raw = XorrisoUnquote(rest);
+      // ISO 9660 names reach the terminal as the recorded Windows-1252 bytes.
+      std::string path = ns == Namespace::kIso9660 ? Utf8(DecodeWindows1252(raw)) : raw;
+      AddEntry(listing, Name(), path, line[0] == 'd', ToSize(f[4], Name()), raw);
+    }
+    return listing;
+  }
+  void ExtractAll(const std::string& image, Namespace, const std::string& folder) const override {
+    MakeFolder(folder);
+    Checked(Name(), {"xorriso", "-abort_on", "FAILURE", "-return_with", "SORRY", "0", "-osirrox",
+                     "on", "-indev", image, "-extract", "/", folder});
+  }
+};
+
+// --- 7-Zip: "l -slt" and "x"; it shows the Joliet tree whenever the image has one.
+class SevenZipReader : public Reader {
+ public:
+  std::string Name() const override { return "7z"; }
+  std::vector<std::string> Programs() const override { return {"7z"}; }
+  bool Lists(Namespace ns) const override { return ns == Namespace::kJoliet; }
+  bool Extracts(Namespace ns) const override { return ns == Namespace::kJoliet; }
+  Listing List(const std::string& image, Namespace) const override {
+    RunResult r = Checked(Name(), {"7z", "l", "-slt", image});
+    Listing listing;
+    bool inEntries = false;
+    std::string path;
+    std::string size;
+    bool folder = false;
+    auto flush = [&] {
+      if (!path.empty()) {
+        AddEntry(listing, Name(), "/" + path, folder, folder ? 0 : ToSize(size, Name()), path);
+      }
+      path.clear();
+      size.clear();
+      folder = false;
+    };
+    for (const std::string& line : SplitLines(r.out)) {
+      if (line == "----------") {
+        inEntries = true;
+        continue;
+      }
+      if (!inEntries) continue;
+      if (line.empty()) {
+        flush();
+      } else if (line.rfind("Path = ", 0) == 0) {
+        path = line.substr(7);
+      } else if (line.rfind("Size = ", 0) == 0) {
+        size = line.substr(7);
+      } else if (line.rfind("Folder = ", 0) == 0) {
+        folder = line.substr(9) == "+";
+      }
+    }
+    flush();
+    AddImplicitDirectories(listing);
+    return listing;
+  }
+  void ExtractAll(const std::string& image, Namespace, const std::string& folder) const override {
+    MakeFolder(folder);
+    Checked(Name(), {"7z", "x", "-y", "-bd", "-o" + folder, image});
+  }
+};
+
+// --- bsdtar (libarchive): "tvf" for either tree (iso9660:!joliet selects ISO 9660), "xf" for
+// the Joliet tree.
+class BsdtarReader : public Reader {
+ public:
+  std::string Name() const override { return "bsdtar"; }
+  std::vector<std::string> Programs() const override { return {"bsdtar"}; }
+  bool Lists(Namespace) const override { return true; }
+  bool Extracts(Namespace ns) const override { return ns == Namespace::kJoliet; }
+  // libarchive shows ISO 9660 names without a version (";1") and without a trailing ".".
+  std::string Shown(Namespace ns, std::u16string_view name) const override {
+    std::string s = Utf8(name);
+    if (ns == Namespace::kIso9660) {
+      if (s.size() > 2 && s.compare(s.size() - 2, 2, ";1") == 0) s.resize(s.size() - 2);
+      if (!s.empty() && s.back() == '.') s.pop_back();
+    }
+    return s;
+  }
+  Listing List(const std::string& image, Namespace ns) const override {
+    std::vector<std::string> argv = {"bsdtar", "-tvf", image};
+    if (ns == Namespace::kIso9660) argv.insert(argv.begin() + 1, {"--options", "iso9660:!joliet"});
+    RunResult r = Checked(Name(), argv);
+    Listing listing;
+    for (const std::string& line : SplitLines(r.out)) {
+      if (line.empty()) continue;
+      std::string rest;
+      std::vector<std::string> f = Fields(line, 8, &rest);
+      if (f.size() != 8 || rest == "." || rest == "./") continue;
+      std::string raw = rest;
+      if (!raw.empty() && raw.back() == '/') raw.pop_back();
+      // ISO 9660 names come through as the recorded Windows-1252 bytes.
+      std::string path = ns == Namespace::kIso9660 ? Utf8(DecodeWindows1252(raw)) : raw;
+      AddEntry(listing, Name(), "/" + path, line[0] == 'd', ToSize(f[4], Name()), raw);
+    }
+    AddImplicitDirectories(listing);
+    return listing;
+  }
+  void ExtractAll(const std::string& image, Namespace, const std::string& folder) const override {
+    MakeFolder(folder);
+    Checked(Name(), {"bsdtar", "-xf", image, "-C", folder});
+  }
+};
+
+// --- libcdio: iso-info -l (Joliet unless --no-joliet), iso-read -e for the ISO 9660 tree.
+class IsoInfoReader : public Reader {
+ public:
+  std::string Name() const override { return "iso-info"; }
+  std::vector<std::string> Programs() const override { return {"iso-info", "iso-read"}; }
+  bool Lists(Namespace) const override { return true; }
+  bool Extracts(Namespace ns) const override { return ns == Namespace::kIso9660; }
+  // libcdio shows ISO 9660 names in lower case (ASCII letters), without a version (";1") and
+  // without a trailing ".".
+  std::string Shown(Namespace ns, std::u16string_view name) const override {
+    std::string s = Utf8(name);
+    if (ns == Namespace::kIso9660) {
+      if (s.size() > 2 && s.compare(s.size() - 2, 2, ";1") == 0) s.resize(s.size() - 2);
+      if (!s.empty() && s.back() == '.') s.pop_back();
+      s = Lower(s);
+    }
+    return s;
+  }
+  // libcdio converts a Joliet name into a UTF-8 buffer of the name's UCS-2 byte length, so a
+  // name whose UTF-8 form is longer comes out cut: such a shown name must be a prefix of it.
+  bool Matches(Namespace ns, std::u16string_view name, const std::string& shown) const override {
+    std::string full = Shown(ns, name);
+    if (shown == full) return true;
+    return ns == Namespace::kJoliet && full.size() > 2 * name.size() && !shown.empty() &&
+           full.compare(0, shown.size(), shown) == 0;
+  }
+  Listing List(const std::string& image, Namespace ns) const override {
+    std::vector<std::string> argv = {"iso-info", "--no-header", "-l", "-i", image};
+    if (ns == Namespace::kIso9660) argv.push_back("--no-joliet");
+    RunResult r = Checked(Name(), argv);
+    Listing listing;
+    std::string dir = "/";
+    for (const std::string& line : SplitLines(r.out)) {
+      if (!line.empty() && line[0] == '/' && line.size() >= 2 &&
+          line.compare(line.size() - 2, 2, "/:") == 0) {
+        dir = line.substr(0, line.size() - 1);
+        continue;
+      }
+      if (line.size() < 4 || line[0] != ' ' || line[1] != ' ' || (line[2] != 'd' && line[2] != '-'))
+        continue;
+      std::size_t bracket = line.find(']');
+      if (bracket == std::string::npos) continue;
+      std::string name;
+      // size, month, day, year, time, then two spaces and the name
+      std::vector<std::string> f = Fields(line.substr(bracket + 1), 5, &name, 2);
+      if (f.size() != 5 || name == "." || name == "..") continue;
+      std::string raw = dir + name;
+      std::string path = ns == Namespace::kIso9660 ? Utf8(DecodeWindows1252(raw)) : raw;
+      AddEntry(listing, Name(), path, line[2] == 'd', ToSize(f[0], Name()), raw);
+    }
+    return listing;
+  }
+  void ExtractAll(const std::string& image, Namespace ns,
+                  const std::string& folder) const override {
+    MakeFolder(folder);
+    for (const auto& [path, e] : List(image, ns)) {
+      fs::path target = fs::path(folder) / path.substr(1);
+      if (e.directory) {
+        fs::create_directories(target);
+        continue;
+      }
+      fs::create_directories(target.parent_path());
+      Checked(Name(),
+              {"iso-read", "--no-header", "-i", image, "-e", e.toolPath, "-o", target.string()});
+    }
+  }
+};
+
+}  // namespace
+
+bool Reader::Available() const {
+  for (const std::string& p : Programs()) {
+    if (!ProgramAvailable(p)) return false;
+  }
+  return true;
+}
+
+std::string Reader::Shown(Namespace, std::u16string_view name) const {
+  return Utf8(name);
+}
+
+bool Reader::Matches(Namespace ns, std::u16string_view name, const std::string& shown) const {
+  return Shown(ns, name) == shown;
+}
+
+bool Reader::CanExtract(Namespace, std::u16string_view) const {
+  return true;
+}
+
+const std::vector<const Reader*>& AllReaders() {
+  static const PycdlibReader pycdlib;
+  static const IsoinfoReader isoinfo;
+  static const XorrisoReader xorriso;
+  static const SevenZipReader sevenZip;
+  static const BsdtarReader bsdtar;
+  static const IsoInfoReader isoInfo;
+  static const std::vector<const Reader*> all = {&pycdlib,  &isoinfo, &xorriso,
+                                                 &sevenZip, &bsdtar,  &isoInfo};
+  return all;
+}
+
+std::vector<std::string> CompareListing(const Reader& reader, Namespace ns,
+                                        const std::vector<ExpectedEntry>& expected,
+                                        const Listing& listing,
+                                        std::map<std::u16string, std::string>* shownPaths) {
+  const std::string who = reader.Name() + " (" + NamespaceName(ns) + ")";
+  std::vector<std::string> problems;
+  // Shown entries grouped by their parent's shown path.
+  std::map<std::string, std::vector<std::pair<std::string, const Listed*>>> shownChildren;
+  for (const auto& [path, e] : listing) {
+    std::size_t slash = path.rfind('/');
+    shownChildren[path.substr(0, slash)].emplace_back(path.substr(slash + 1), &e);
+  }
+  std::map<std::u16string, std::string> shownOf = {{u"", ""}};
+  std::set<std::string> used;
+  for (const ExpectedEntry& x : expected) {
+    std::size_t slash = x.path.rfind(u'/');
+    std::u16string parent = x.path.substr(0, slash);
+    std::u16string name = x.path.substr(slash + 1);
+    auto parentShown = shownOf.find(parent);
+    if (parentShown == shownOf.end()) continue;  // its parent was missing already
+    const std::string& dir = parentShown->second;
+    const std::pair<std::string, const Listed*>* hit = nullptr;
+    for (const auto& c : shownChildren[dir]) {
+      if (used.count(dir + "/" + c.first) == 0 && reader.Matches(ns, name, c.first)) {
+        hit = &c;
+        break;
+      }
+    }
+    if (hit == nullptr) {
+      problems.push_back(who + " does not list " + Utf8(x.path) + " (expected as \"" +
+                         reader.Shown(ns, name) + "\" in " + (dir.empty() ? "/" : dir) + ")");
+      continue;
+    }
+    std::string shownPath = dir + "/" + hit->first;
+    used.insert(shownPath);
+    shownOf[x.path] = shownPath;
+    if (hit->second->directory != x.directory) {
+      problems.push_back(who + " shows " + shownPath +
+                         (x.directory ? " as a file" : " as a directory"));
+    } else if (!x.directory && hit->second->size != x.size) {
+      problems.push_back(who + " shows " + shownPath + " with " +
+                         std::to_string(hit->second->size) + " bytes, the image records " +
+                         std::to_string(x.size));
+    }
+  }
+  for (const auto& [path, e] : listing) {
+    if (used.count(path) == 0 && shownOf.size() > 0) {
+      bool parentMissing = false;
+      std::size_t slash = path.rfind('/');
+      std::string parent = path.substr(0, slash);
+      if (!parent.empty() && used.count(parent) == 0) parentMissing = true;
+      if (!parentMissing)
+        problems.push_back(who + " lists " + path + ", which the image does not hold");
+    }
+  }
+  if (shownPaths != nullptr) {
+    shownOf.erase(u"");
+    *shownPaths = std::move(shownOf);
+  }
+  return problems;
+}
+
+std::vector<ExpectedEntry> ExpectedFrom(const Volume& volume) {
+  std::vector<ExpectedEntry> out;
+  WalkEntries(volume.root, [&](const std::u16string& path, const Entry& e) {
+    out.push_back({path, e.IsDirectory(), e.IsDirectory() ? 0 : std::int64_t{e.size()}});
+  });
+  return out;
+}
+
+std::vector<std::string> CheckWithReader(
+    const Reader& reader, Namespace ns, const std::string& image,
+    const std::vector<ExpectedEntry>& expected,
+    const std::function<std::string(const std::u16string& path)>& contentOf,
+    const std::string& scratch) {
+  const std::string who = reader.Name() + " (" + NamespaceName(ns) + ")";
+  std::vector<std::string> problems;
+  std::map<std::u16string, std::string> shown;
+  try {
+    problems = CompareListing(reader, ns, expected, reader.List(image, ns), &shown);
+  } catch (const std::exception& e) {
+    return {who + " cannot list the image: " + e.what()};
+  }
+  if (!reader.Extracts(ns)) return problems;
+  std::string folder =
+      scratch + "/" + reader.Name() + (ns == Namespace::kJoliet ? "-joliet" : "-iso");
+  try {
+    reader.ExtractAll(image, ns, folder);
+  } catch (const std::exception& e) {
+    problems.push_back(who + " cannot extract: " + e.what());
+    return problems;
+  }
+  for (const ExpectedEntry& x : expected) {
+    if (x.directory || !reader.CanExtract(ns, x.path)) continue;
+    auto s = shown.find(x.path);
+    if (s == shown.end()) continue;  // reported by the listing already
+    std::string file = folder + s->second;
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+      problems.push_back(who + " did not extract " + Utf8(x.path) + " to " + file);
+      continue;
+    }
+    std::string got((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string want = contentOf(x.path);
+    if (got != want) {
+      std::size_t at = 0;
+      while (at < got.size() && at < want.size() && got[at] == want[at]) ++at;
+      problems.push_back(who + " extracts " + Utf8(x.path) + " as " + std::to_string(got.size()) +
+                         " bytes, differing from the " + std::to_string(want.size()) +
+                         " source bytes at offset " + std::to_string(at));
+    }
+  }
+  return problems;
 }
 
 }  // namespace tavrine::testing

@@ -4,9 +4,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "support/iso_reader.h"
 
 namespace tavrine::testing {
 
@@ -22,12 +26,13 @@ RunResult RunProgram(const std::vector<std::string>& argv);
 // True when the program is found on PATH (or is an executable path).
 bool ProgramAvailable(const std::string& program);
 
-// One listed entry: a path of names joined by "/" and starting with "/" (UTF-8), and for a file
-// its size.
+// One listed entry, keyed in a Listing by its path: the names as the reader shows them (UTF-8)
+// joined by "/", starting with "/".
 struct Listed {
   bool directory = false;
-  std::int64_t size = 0;
-  friend bool operator==(const Listed&, const Listed&) = default;
+  std::int64_t size = 0;  // files only
+  // The path as the tool printed it (raw bytes), for handing back to the tool.
+  std::string toolPath;
 };
 // path -> entry; the root itself is not listed.
 using Listing = std::map<std::string, Listed>;
@@ -35,29 +40,61 @@ using Listing = std::map<std::string, Listed>;
 enum class Namespace { kIso9660, kJoliet };
 const char* NamespaceName(Namespace ns);
 
-// One independent reader. Names are reported as the reader shows them after the adaptations
-// that each implementation names (a version ";1" removed, a trailing "." removed, ...), so that
-// a listing can be compared with the names the image holds.
+// One independent reader. Each names its conventions (a version ";1" dropped, a trailing "."
+// dropped, letters shown in lower case, characters it cannot show) in Shown and Matches, so that
+// a listing can be held against the names the image records.
 class Reader {
  public:
   virtual ~Reader() = default;
   virtual std::string Name() const = 0;
-  // Whether the reader can show this namespace at all (7-Zip shows only Joliet when present).
+  // The programs it runs; the reader is available when all of them are installed.
+  virtual std::vector<std::string> Programs() const = 0;
+  bool Available() const;
   virtual bool Lists(Namespace ns) const = 0;
   virtual bool Extracts(Namespace ns) const = 0;
+  // The name as this reader shows a recorded name (UTF-8). Default: the name unchanged.
+  virtual std::string Shown(Namespace ns, std::u16string_view name) const;
+  // Whether `shown` stands for the recorded name. Default: equal to Shown.
+  virtual bool Matches(Namespace ns, std::u16string_view name, const std::string& shown) const;
+  // Whether the reader can extract a file of this recorded path ("/"-joined names). Default: yes.
+  virtual bool CanExtract(Namespace ns, std::u16string_view path) const;
   // Throws std::runtime_error with the reader's own words when it fails on the image.
   virtual Listing List(const std::string& image, Namespace ns) const = 0;
-  // Extracts every file of the namespace below folder (created if missing), keeping the
-  // image's directory structure with the reader's names.
+  // Extracts every file of the namespace below folder (created if missing): each file lands at
+  // folder + its path in List's listing.
   virtual void ExtractAll(const std::string& image, Namespace ns,
                           const std::string& folder) const = 0;
 };
 
-// pycdlib, isoinfo, xorriso, 7z, bsdtar, iso-info / iso-read: every reader whose programs are
-// installed (the test names the missing ones).
-std::vector<const Reader*> AllReaders();
-// The names of the programs each reader needs, for reporting the missing ones.
-std::vector<std::string> MissingReaders();
+// pycdlib, isoinfo, xorriso, 7z, bsdtar, iso-info with iso-read: all of them, installed or not.
+const std::vector<const Reader*>& AllReaders();
+
+// One entry the image records: its path of recorded names joined by "/" (starting with "/").
+struct ExpectedEntry {
+  std::u16string path;
+  bool directory = false;
+  std::int64_t size = 0;
+};
+
+// Holds a reader's listing against the recorded entries, directory by directory, with the
+// reader's Matches. Returns one line per disagreement (empty when they agree) and fills
+// shownPaths (recorded path -> listing path) for the entries it matched.
+std::vector<std::string> CompareListing(const Reader& reader, Namespace ns,
+                                        const std::vector<ExpectedEntry>& expected,
+                                        const Listing& listing,
+                                        std::map<std::u16string, std::string>* shownPaths);
+
+// Every entry of a tree read by the test-side reader, in pre-order.
+std::vector<ExpectedEntry> ExpectedFrom(const Volume& volume);
+
+// Lists the namespace through the reader and holds it against expected; then, where the reader
+// extracts the namespace, extracts everything below scratch and compares each file that the
+// reader can extract with contentOf(recorded path). Returns one line per disagreement.
+std::vector<std::string> CheckWithReader(
+    const Reader& reader, Namespace ns, const std::string& image,
+    const std::vector<ExpectedEntry>& expected,
+    const std::function<std::string(const std::u16string& path)>& contentOf,
+    const std::string& scratch);
 
 // The helper scripts' folder (tests/support/readers) in the source tree.
 std::string ReaderScriptDir();
