@@ -1,12 +1,15 @@
 /* The floor of the peer benchmark: every input file read once and appended to one output file
  * with a plain read()/write() loop, nothing else. No image tool can do less work than this.
  *
- *   floor_copy [-b BYTES] OUT LIST
+ *   floor_copy [-b BYTES | -k] OUT LIST
  *
  * LIST holds the input paths separated by NUL bytes (find -print0 form), so that listing the
  * input is not part of the timed work. BYTES is the buffer size (default 128 KiB, as cat uses
- * when it cannot copy inside the kernel).
+ * when it cannot copy inside the kernel). -k copies with copy_file_range() instead, inside the
+ * kernel, one call per file as long as the kernel copies all of it: for telling what the
+ * in-kernel copy costs per file against read()/write() (profiling, not the floor).
  */
+#define _GNU_SOURCE
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -53,15 +56,28 @@ static char *read_list(const char *path, size_t *size) {
   return list;
 }
 
+/* Copies all of in to out inside the kernel; 0 when done, -1 on failure. */
+static int copy_in_kernel(int in, int out) {
+  for (;;) {
+    ssize_t done = copy_file_range(in, NULL, out, NULL, (size_t)1 << 30, 0);
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) return (int)done;
+  }
+}
+
 int main(int argc, char **argv) {
   size_t buffer_size = 128 << 10;
+  int in_kernel = 0;
   int arg = 1;
   if (argc == 5 && strcmp(argv[1], "-b") == 0) {
     buffer_size = strtoul(argv[2], NULL, 10);
     arg = 3;
+  } else if (argc == 4 && strcmp(argv[1], "-k") == 0) {
+    in_kernel = 1;
+    arg = 2;
   }
   if (argc - arg != 2 || buffer_size == 0) {
-    fprintf(stderr, "usage: floor_copy [-b BYTES] OUT LIST\n");
+    fprintf(stderr, "usage: floor_copy [-b BYTES | -k] OUT LIST\n");
     return 2;
   }
   const char *out_path = argv[arg], *list_path = argv[arg + 1];
@@ -79,7 +95,8 @@ int main(int argc, char **argv) {
     if (*path == '\0') continue;
     int in = open(path, O_RDONLY);
     if (in < 0) return fail("cannot open", path);
-    for (;;) {
+    if (in_kernel && copy_in_kernel(in, out) != 0) return fail("cannot copy", path);
+    for (; !in_kernel;) {
       ssize_t got = read(in, buffer, buffer_size);
       if (got < 0 && errno == EINTR) continue;
       if (got < 0) return fail("cannot read", path);
