@@ -30,7 +30,7 @@ namespace tavrine {
 //   - a reversed range such as "[z-a]": it could only ever match nothing, which in an import
 //     would silently import nothing, so the user is told instead.
 //
-// Matching takes time proportional to the name's length times the number of stars at worst,
+// Matching takes at worst time proportional to the name's length times the pattern's length,
 // never exponential time ("a*a*a*a*a*b" against 10,000 "a" is quick).
 class WildcardPattern {
  public:
