@@ -79,6 +79,13 @@ class Reporter {
 int Build(const Options& options, const Environment& environment, std::ostream& out,
           std::ostream& err) {
   Reporter report(err);
+  struct stat st {};
+  if (options.action == Action::kBuild && ::stat(options.output.c_str(), &st) == 0 &&
+      S_ISDIR(st.st_mode)) {
+    // Found out now rather than after every file has been copied.
+    report.Error("cannot create the image '" + options.output + "': it is a folder");
+    return kExitError;
+  }
   const std::optional<std::int64_t> date = ResolveDate(options, environment.sourceDateEpoch);
   const std::vector<Source> sources = SplitSources(options);
 
