@@ -1,0 +1,293 @@
+// SaveISO when things go wrong: a full disk, failed writes, a missing or unusable output,
+// local files that vanish, shrink or grow during the build, and a cancelled build. In every
+// case either a whole image is written or no image at all, and an earlier image survives.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <utility>
+
+#include "fileio/file_system_calls.h"
+#include "image/writer.h"
+#include "support/image_builder.h"
+#include "support/iso_reader.h"
+#include "support/temp_dir.h"
+#include "tree/errors.h"
+
+namespace tavrine {
+namespace {
+
+using testing::IsoImage;
+using testing::RecordingEvents;
+using testing::TempDir;
+
+// The names in dir, without the local files the tests add under "in/".
+std::vector<std::string> OutputNames(const TempDir& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    const std::string name = entry.path().filename().string();
+    if (name != "in") names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Calls a handler at the first WritingFiles event.
+class OnFirstFile : public RecordingEvents {
+ public:
+  explicit OnFirstFile(std::function<void()> action) : action_(std::move(action)) {}
+  void WritingFiles(std::int32_t percent) override {
+    RecordingEvents::WritingFiles(percent);
+    if (action_) std::exchange(action_, nullptr)();
+  }
+
+ private:
+  std::function<void()> action_;
+};
+
+TEST(WriterFaults, MissingFolderOrDirectoryTargetReturnsFalseWithoutEvents) {
+  TempDir dir;
+  clsISOWriter writer;
+  RecordingEvents events;
+  writer.Listener(&events);
+  EXPECT_FALSE(writer.SaveISO(dir / "no such folder/result.iso"));
+  dir.MakeDir("taken");
+  EXPECT_FALSE(writer.SaveISO(dir / "taken"));
+  EXPECT_FALSE(writer.SaveISO(""));
+  EXPECT_TRUE(events.log.empty());
+  EXPECT_EQ(OutputNames(dir), std::vector<std::string>{"taken"});
+}
+
+TEST(WriterFaults, ReadOnlyFolderReturnsFalse) {
+  if (geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
+  TempDir dir;
+  const std::string folder = dir.MakeDir("ro");
+  ASSERT_EQ(chmod(folder.c_str(), 0500), 0);
+  clsISOWriter writer;
+  RecordingEvents events;
+  writer.Listener(&events);
+  EXPECT_FALSE(writer.SaveISO(folder + "/result.iso"));
+  EXPECT_TRUE(events.log.empty());
+}
+
+TEST(WriterFaults, ReplacesAnEarlierImageWithTheUsualFileMode) {
+  TempDir dir;
+  const std::string target = dir.WriteFile("result.iso", "earlier image");
+  clsISOWriter writer;
+  ASSERT_TRUE(writer.SaveISO(target));
+  EXPECT_EQ(testing::ReadFile(target).size(), 51200u);
+  const mode_t mask = umask(0);
+  umask(mask);
+  struct stat st {};
+  ASSERT_EQ(stat(target.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
+  EXPECT_EQ(OutputNames(dir), std::vector<std::string>{"result.iso"});
+}
+
+TEST(WriterFaults, FullDiskGivesAnErrorAndNoImage) {
+  TempDir dir;
+  const std::string target = dir.WriteFile("result.iso", "earlier image");
+  dir.WritePatternFile("in/big.bin", 1 << 20, 7);
+  const pid_t child = fork();
+  ASSERT_NE(child, -1);
+  if (child == 0) {
+    // The child writes with a 256 KiB file size limit; SIGXFSZ ignored, writes fail EFBIG.
+    signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit {
+      256 * 1024, 256 * 1024
+    };
+    setrlimit(RLIMIT_FSIZE, &limit);
+    clsISOWriter writer;
+    writer.Root()->Files().Add(dir / "in/big.bin");
+    try {
+      writer.SaveISO(target);
+      _exit(1);
+    } catch (const IoError& e) {
+      const std::string message = e.what();
+      const bool named = message.find(target) != std::string::npos &&
+                         message.find(std::strerror(EFBIG)) != std::string::npos;
+      _exit(named ? 0 : 2);
+    } catch (...) {
+      _exit(3);
+    }
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(testing::ReadFile(target), "earlier image");
+  EXPECT_EQ(OutputNames(dir), std::vector<std::string>{"result.iso"});
+}
+
+// Writes fail with ENOSPC once this many bytes went out.
+std::int64_t g_writeBudget = 0;
+ssize_t BudgetWrite(int fd, const void* buffer, std::size_t count) {
+  if (g_writeBudget <= 0) {
+    errno = ENOSPC;
+    return -1;
+  }
+  const std::size_t allowed = std::min<std::size_t>(count, static_cast<std::size_t>(g_writeBudget));
+  const ssize_t written = RealFileSystemCalls().write(fd, buffer, allowed);
+  if (written > 0) g_writeBudget -= written;
+  return written;
+}
+ssize_t NoCopyFileRange(int, off_t*, int, off_t*, std::size_t, unsigned) {
+  errno = EXDEV;  // the kernel declines: the buffered path takes over
+  return -1;
+}
+
+TEST(WriterFaults, FailedWritesThroughTheSeamLeaveNoImage) {
+  TempDir dir;
+  dir.WritePatternFile("in/data.bin", 300000, 3);
+  for (std::int64_t budget : {0ll, 1000ll, 60000ll, 100000ll, 200000ll}) {
+    const std::string target = dir.WriteFile("result.iso", "earlier image");
+    clsISOWriter writer;
+    writer.Root()->Files().Add(dir / "in/data.bin");
+    FileSystemCalls calls = RealFileSystemCalls();
+    calls.write = BudgetWrite;
+    calls.copy_file_range = NoCopyFileRange;
+    g_writeBudget = budget;
+    {
+      ScopedFileSystemCalls seam(calls);
+      try {
+        writer.SaveISO(target);
+        ADD_FAILURE() << "SaveISO succeeded with a write budget of " << budget;
+      } catch (const IoError& e) {
+        EXPECT_NE(std::string(e.what()).find(target), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find(std::strerror(ENOSPC)), std::string::npos) << e.what();
+      }
+    }
+    EXPECT_TRUE(testing::ReadFile(target) == "earlier image") << budget;
+    EXPECT_EQ(OutputNames(dir), std::vector<std::string>{"result.iso"});
+    // The same writer works again once the disk has room.
+    ASSERT_TRUE(writer.SaveISO(target));
+    IsoImage iso(target);
+    EXPECT_TRUE(iso.ReadFile(*iso.Primary().Find(u"/DATA.BIN")) ==
+                testing::ReadFile(dir / "in/data.bin"));
+  }
+}
+
+TEST(WriterFaults, FilesRemovedShrunkOrGrownDuringTheBuildKeepTheLayout) {
+  TempDir dir;
+  clsISOWriter writer;
+  testing::UseFixedClock(writer);
+  auto& files = writer.Root()->Files();
+  testing::AddFile(*writer.Root(), dir, "in/first.bin", std::string(100, 'f'));
+  const std::string removed = dir / "in/removed.bin";
+  const std::string shrunk = dir / "in/shrunk.bin";
+  const std::string grown = dir / "in/grown.bin";
+  testing::AddFile(*writer.Root(), dir, "in/removed.bin", std::string(5000, 'r'));
+  testing::AddFile(*writer.Root(), dir, "in/shrunk.bin", std::string(5000, 's'));
+  testing::AddFile(*writer.Root(), dir, "in/grown.bin", std::string(3000, 'g'));
+  ASSERT_EQ(files.Count(), 4);
+  OnFirstFile events([&] {
+    std::remove(removed.c_str());
+    ASSERT_EQ(truncate(shrunk.c_str(), 100), 0);
+    dir.WriteFile("in/grown.bin", std::string(9000, 'G'));
+  });
+  writer.Listener(&events);
+  ASSERT_TRUE(writer.SaveISO(dir / "result.iso"));
+
+  const auto& unreadable = writer.UnreadableFiles();
+  ASSERT_EQ(unreadable.size(), 3u);
+  EXPECT_EQ(unreadable[0].LocalPath, removed);
+  EXPECT_EQ(unreadable[0].ImagePath, u"\\removed.bin");
+  EXPECT_EQ(unreadable[0].Reason, std::strerror(ENOENT));
+  EXPECT_EQ(unreadable[1].LocalPath, shrunk);
+  EXPECT_EQ(unreadable[1].Reason, "file shrank from 5000 to 100 bytes during the build");
+  EXPECT_EQ(unreadable[2].LocalPath, grown);
+  EXPECT_NE(unreadable[2].Reason.find("file grew from 3000 to 9000 bytes"), std::string::npos);
+
+  IsoImage iso(dir / "result.iso");
+  EXPECT_EQ(iso.ReadFile(*iso.Primary().Find(u"/REMOVED.BIN")), std::string(5000, '\0'));
+  EXPECT_EQ(iso.ReadFile(*iso.Primary().Find(u"/SHRUNK.BIN")),
+            std::string(100, 's') + std::string(4900, '\0'));
+  EXPECT_EQ(iso.ReadFile(*iso.Primary().Find(u"/GROWN.BIN")), std::string(3000, 'G'));
+  EXPECT_EQ(iso.Bytes().size(), iso.Primary().descriptor.volumeSpaceSize * 2048u);
+  EXPECT_EQ(events.log.back(), "WritingFinished");
+
+  // The list belongs to one build: the next starts it afresh.
+  dir.WriteFile("in/removed.bin", std::string(10, 'r'));
+  ASSERT_TRUE(writer.SaveISO(dir / "result.iso"));
+  EXPECT_TRUE(writer.UnreadableFiles().empty());
+}
+
+TEST(WriterFaults, CancelStopsTheBuildAndRemovesTheUnfinishedImage) {
+  TempDir dir;
+  const std::string target = dir.WriteFile("result.iso", "earlier image");
+  clsISOWriter writer;
+  testing::AddFile(*writer.Root(), dir, "in/a.bin", std::string(10000, 'a'));
+  testing::AddFile(*writer.Root(), dir, "in/b.bin", std::string(10000, 'b'));
+  OnFirstFile events([&] { writer.RequestCancel(); });
+  writer.Listener(&events);
+  EXPECT_THROW(writer.SaveISO(target), CancelledError);
+  EXPECT_EQ(events.percents.size(), 1u);
+  EXPECT_NE(events.log.back(), "WritingFinished");
+  EXPECT_EQ(testing::ReadFile(target), "earlier image");
+  EXPECT_EQ(OutputNames(dir), std::vector<std::string>{"result.iso"});
+  // A new build clears the request.
+  ASSERT_TRUE(writer.SaveISO(target));
+  EXPECT_EQ(events.log.back(), "WritingFinished");
+}
+
+TEST(WriterFaults, MissingFileAtLayoutIsAnIoErrorAndNoImage) {
+  TempDir dir;
+  clsISOWriter writer;
+  RecordingEvents events;
+  writer.Listener(&events);
+  testing::AddFile(*writer.Root(), dir, "in/gone.bin", "x");
+  std::remove((dir / "in/gone.bin").c_str());
+  EXPECT_THROW(writer.SaveISO(dir / "result.iso"), IoError);
+  EXPECT_EQ(events.log, std::vector<std::string>{"BuildingFilesystem"});
+  EXPECT_TRUE(OutputNames(dir).empty());
+}
+
+TEST(WriterEventsOrder, PhasesAndHalfEvenPercentagesOfTheRealSize) {
+  TempDir dir;
+  clsISOWriter writer;
+  testing::UseFixedClock(writer);
+  // Files at blocks 25 (14 blocks) and 39 (1 block) of a 40-block image: 62.5 % and 97.5 %.
+  testing::AddFile(*writer.Root(), dir, "in/a.bin", std::string(14 * 2048 - 1, 'a'));
+  testing::AddFile(*writer.Root(), dir, "in/b.bin", "b");
+  testing::AddFile(*writer.Root(), dir, "in/c.bin", "");
+  RecordingEvents events;
+  writer.Listener(&events);
+  ASSERT_TRUE(writer.SaveISO(dir / "result.iso"));
+  EXPECT_EQ(events.log,
+            (std::vector<std::string>{"BuildingFilesystem", "WritingPathTable",
+                                      "WritingDirectoryRecords", "WritingFiles 62",
+                                      "WritingFiles 98", "WritingFiles 100", "WritingFinished"}));
+  ASSERT_FALSE(events.bytesWritten.empty());
+  EXPECT_EQ(events.bytesWritten.back(), (std::pair<std::int64_t, std::int64_t>{81920, 81920}));
+  EXPECT_EQ(testing::ReadFile(dir / "result.iso").size(), 81920u);
+}
+
+TEST(WriterEventsOrder, BytesWrittenDuringALargeFile) {
+  TempDir dir;
+  clsISOWriter writer;
+  dir.WritePatternFile("in/large.bin", 10 << 20, 11);
+  writer.Root()->Files().Add(dir / "in/large.bin");
+  RecordingEvents events;
+  writer.Listener(&events);
+  ASSERT_TRUE(writer.SaveISO(dir / "result.iso"));
+  ASSERT_GE(events.bytesWritten.size(), 3u);
+  for (std::size_t i = 1; i < events.bytesWritten.size(); ++i) {
+    EXPECT_GT(events.bytesWritten[i].first, events.bytesWritten[i - 1].first);
+  }
+  const std::int64_t total = events.bytesWritten.back().second;
+  EXPECT_EQ(events.bytesWritten.back().first, total);
+  IsoImage iso(dir / "result.iso");
+  EXPECT_TRUE(iso.ReadFile(*iso.Primary().Find(u"/LARGE.BIN")) ==
+              testing::ReadFile(dir / "in/large.bin"));
+}
+
+}  // namespace
+}  // namespace tavrine
