@@ -52,15 +52,18 @@ MEMORY_TARGETS = {"big": 12, "many": 25, "deep": 25}
 
 ISO_CONTENDERS = ("tavrine-cli", "genisoimage", "xorriso")
 FLOOR_CONTENDERS = ("floor cat", "floor read/write")
-ALL_CONTENDERS = ISO_CONTENDERS + FLOOR_CONTENDERS
+# Not a floor: what listing the input and reading each file's size and date costs, which every
+# image writer must do and the floor (given its file list) does not.
+LISTING = "listing (find, stat)"
+ALL_CONTENDERS = ISO_CONTENDERS + FLOOR_CONTENDERS + (LISTING,)
 
 
 class Contender:
-    def __init__(self, name, argv, stdout_to_out=False, makes_image=True):
+    def __init__(self, name, argv, stdout_to_out=False, output="image"):
         self.name = name
         self.argv = argv  # function (out, folder, list_file) -> argument list
         self.stdout_to_out = stdout_to_out
-        self.makes_image = makes_image
+        self.output = output  # "image", "copy" (all input bytes) or "listing"
 
 
 def make_contenders(tavrine, floor_program):
@@ -74,10 +77,13 @@ def make_contenders(tavrine, floor_program):
             lambda out, d, lst: ["xorriso", "-as", "mkisofs", "-quiet", "--norock", "-J",
                                  "-joliet-long", "-o", out, d]),
         "floor cat": Contender("floor cat", lambda out, d, lst: ["xargs", "-0", "-a", lst, "cat"],
-                               stdout_to_out=True, makes_image=False),
+                               stdout_to_out=True, output="copy"),
         "floor read/write": Contender("floor read/write",
                                       lambda out, d, lst: [floor_program, out, lst],
-                                      makes_image=False),
+                                      output="copy"),
+        LISTING: Contender(LISTING,
+                           lambda out, d, lst: ["find", d, "-type", "f", "-printf", "%s %T@ %p\n"],
+                           stdout_to_out=True, output="listing"),
     }
 
 
@@ -192,11 +198,23 @@ def check_image(image, info, paths):
     return None
 
 
-def check_floor(out, info):
+def check_copy(out, info):
     size = os.path.getsize(out)
     if size != info["bytes"]:
         return "output has %d bytes, the input %d" % (size, info["bytes"])
     return None
+
+
+def check_listing(out, info):
+    with open(out, "rb") as f:
+        lines = f.read().count(b"\n")
+    if lines != info["files"]:
+        return "listed %d files, the input has %d" % (lines, info["files"])
+    return None
+
+
+CHECKS = {"image": check_image, "copy": lambda out, info, paths: check_copy(out, info),
+          "listing": lambda out, info, paths: check_listing(out, info)}
 
 
 def sync():
@@ -227,7 +245,7 @@ def bench_input(info, contenders, rounds, scratch, log):
             if code != 0:
                 why = "exit status %d: %s" % (code, stderr.strip()[-300:])
             elif round_no == 1:
-                why = check_image(out, info, paths) if c.makes_image else check_floor(out, info)
+                why = CHECKS[c.output](out, info, paths)
             if why:
                 result["status"], result["why"] = "FAILED", why
                 log("  %-16s FAILED: %s" % (c.name, why))
@@ -527,6 +545,15 @@ def self_test():
         done = subprocess.run([floor_program, out, list_file], stderr=subprocess.PIPE)
         check(done.returncode != 0 and b"no such file" in done.stderr,
               "floor_copy did not report a missing input")
+
+        # The listing reference is checked by its line count.
+        listing_out = os.path.join(tmp, "listing.out")
+        with open(listing_out, "wb") as f:
+            subprocess.run(make_contenders("t", "f")[LISTING].argv("o", source, "l"), stdout=f,
+                           check=True)
+        check(check_listing(listing_out, info) is None, "listing of a sound input rejected")
+        check(check_listing(listing_out, dict(info, files=info["files"] + 1)) is not None,
+              "listing with a file missing accepted")
 
         # Peak memory is the child's own, however big this interpreter is.
         ballast = bytearray(256 * MIB)
