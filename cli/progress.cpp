@@ -68,6 +68,7 @@ void ProgressDisplay::BytesWritten(std::int64_t written, std::int64_t total) {
   total_ = total;
   if (mode_ != Mode::kTerminal) return;
   const double now = clock_();
+  lastReport_ = now;
   if (filesStart_ < 0) {
     filesStart_ = now;
     filesStartBytes_ = written;
@@ -86,26 +87,34 @@ void ProgressDisplay::EnterPhase(std::string_view phase) {
 }
 
 void ProgressDisplay::Draw() {
-  const double now = clock_();
-  lastDraw_ = now;
+  lastDraw_ = clock_();
   std::string line = phase_;
   if (total_ > 0) {
     const double fraction =
         std::clamp(static_cast<double>(written_) / static_cast<double>(total_), 0.0, 1.0);
-    const int filled = static_cast<int>(fraction * kBarWidth);
     char percent[16];
     std::snprintf(percent, sizeof percent, "%3d%%", static_cast<int>(fraction * 100));
-    line += " [" + std::string(static_cast<std::size_t>(filled), '#') +
-            std::string(static_cast<std::size_t>(kBarWidth - filled), '.') + "] " + percent + "  " +
-            FormatBytes(written_) + " of " + FormatBytes(total_);
-    const double elapsed = now - filesStart_;
+    std::string tail = percent;
+    tail += "  " + FormatBytes(written_) + " of " + FormatBytes(total_);
+    // The rate up to the last byte count, so that the closing draw does not count the time
+    // spent after the last byte.
+    const double elapsed = lastReport_ - filesStart_;
     if (filesStart_ >= 0 && elapsed >= 0.5 && written_ > filesStartBytes_) {
       const double rate = static_cast<double>(written_ - filesStartBytes_) / elapsed;
-      line += "  " + FormatBytes(static_cast<std::int64_t>(rate)) + "/s";
+      tail += "  " + FormatBytes(static_cast<std::int64_t>(rate)) + "/s";
       if (written_ < total_) {
-        line += "  " + FormatDuration(static_cast<double>(total_ - written_) / rate) + " left";
+        tail += "  " + FormatDuration(static_cast<double>(total_ - written_) / rate) + " left";
       }
     }
+    // The bar gives way first when the terminal is narrow.
+    const int room = width_ - 1 - static_cast<int>(line.size() + tail.size()) - 4;
+    const int bar = std::min(kBarWidth, room);
+    if (bar >= 5) {
+      const int filled = static_cast<int>(fraction * bar);
+      line += " [" + std::string(static_cast<std::size_t>(filled), '#') +
+              std::string(static_cast<std::size_t>(bar - filled), '.') + "]";
+    }
+    line += ' ' + tail;
   }
   line.resize(std::min(line.size(), static_cast<std::size_t>(width_ - 1)));
   // Spaces wipe what a longer earlier line left behind.

@@ -54,6 +54,7 @@ class ProgressDisplay : public WriterEvents {
   std::int64_t total_ = 0;
   double filesStart_ = -1;  // when the first file byte count arrived
   std::int64_t filesStartBytes_ = 0;
+  double lastReport_ = -1;  // when the last byte count arrived
   double lastDraw_ = -1;
   bool lineOpen_ = false;
   std::size_t lastLength_ = 0;

@@ -96,6 +96,26 @@ TEST(ProgressDisplay, TerminalShowsBarSizesThroughputAndTimeLeft) {
             "left");
 }
 
+TEST(ProgressDisplay, NarrowTerminalShrinksTheBarBeforeTheText) {
+  FakeBuild build(ProgressDisplay::Mode::kTerminal, 80);
+  const std::int64_t total = std::int64_t{3} << 30;
+  build.display.WritingFiles(0);
+  build.now = 0.5;
+  build.display.BytesWritten(0, total);
+  build.now = 1.5;
+  build.display.BytesWritten(total / 3, total);
+  EXPECT_EQ(Draws(build.out.str()).back(),
+            "Writing files [#####...........]  33%  1.0 GiB of 3.0 GiB  1.0 GiB/s  0:02 left");
+  // The closing draw keeps the rate of the copy, not of the time spent closing the image.
+  build.now = 2.5;
+  build.display.BytesWritten(total, total);
+  build.now = 9.0;
+  build.display.WritingFinished();
+  std::string last = Draws(build.out.str()).back();
+  last.erase(last.find_last_not_of(' ') + 1);  // the padding over the longer line before
+  EXPECT_EQ(last, "Finished [####################] 100%  3.0 GiB of 3.0 GiB  1.5 GiB/s");
+}
+
 TEST(ProgressDisplay, TerminalLineNeverWraps) {
   FakeBuild build(ProgressDisplay::Mode::kTerminal, 40);
   build.Run(std::int64_t{3} << 30, 100, 30.0);
