@@ -359,6 +359,94 @@ std::string XorrisoUnquote(const std::string& s) {
   return out;
 }
 
+// The Windows-1252 bytes of a name decoded by DecodeWindows1252 (its exact inverse).
+std::string Windows1252Bytes(std::u16string_view name) {
+  std::string out;
+  for (char16_t c : name) {
+    unsigned char b = '?';
+    for (unsigned v = 0; v < 256; ++v) {
+      char byte = static_cast<char>(v);
+      if (DecodeWindows1252(std::string_view(&byte, 1))[0] == c) {
+        b = static_cast<unsigned char>(v);
+        break;
+      }
+    }
+    out.push_back(static_cast<char>(b));
+  }
+  return out;
+}
+
+// RFC 1321 MD5, lower-case hex: xorriso appends it to names it cannot show.
+std::string Md5Hex(const std::string& message) {
+  static const std::uint32_t k[64] = {
+      0xd76aa478, 0xe8c7b756, 0x242070db, 0xc1bdceee, 0xf57c0faf, 0x4787c62a, 0xa8304613,
+      0xfd469501, 0x698098d8, 0x8b44f7af, 0xffff5bb1, 0x895cd7be, 0x6b901122, 0xfd987193,
+      0xa679438e, 0x49b40821, 0xf61e2562, 0xc040b340, 0x265e5a51, 0xe9b6c7aa, 0xd62f105d,
+      0x02441453, 0xd8a1e681, 0xe7d3fbc8, 0x21e1cde6, 0xc33707d6, 0xf4d50d87, 0x455a14ed,
+      0xa9e3e905, 0xfcefa3f8, 0x676f02d9, 0x8d2a4c8a, 0xfffa3942, 0x8771f681, 0x6d9d6122,
+      0xfde5380c, 0xa4beea44, 0x4bdecfa9, 0xf6bb4b60, 0xbebfbc70, 0x289b7ec6, 0xeaa127fa,
+      0xd4ef3085, 0x04881d05, 0xd9d4d039, 0xe6db99e5, 0x1fa27cf8, 0xc4ac5665, 0xf4292244,
+      0x432aff97, 0xab9423a7, 0xfc93a039, 0x655b59c3, 0x8f0ccc92, 0xffeff47d, 0x85845dd1,
+      0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb,
+      0xeb86d391};
+  static const int r[64] = {7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22,
+                            5, 9,  14, 20, 5, 9,  14, 20, 5, 9,  14, 20, 5, 9,  14, 20,
+                            4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23,
+                            6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21};
+  std::string m = message;
+  std::uint64_t bits = std::uint64_t{message.size()} * 8;
+  m.push_back(static_cast<char>(0x80));
+  while (m.size() % 64 != 56) m.push_back('\0');
+  for (int i = 0; i < 8; ++i) m.push_back(static_cast<char>(bits >> (8 * i)));
+  std::uint32_t h[4] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
+  for (std::size_t chunk = 0; chunk < m.size(); chunk += 64) {
+    std::uint32_t w[16];
+    for (int i = 0; i < 16; ++i) {
+      w[i] = 0;
+      for (int b = 3; b >= 0; --b) {
+        w[i] = w[i] << 8 | static_cast<unsigned char>(m[chunk + std::size_t(4 * i + b)]);
+      }
+    }
+    std::uint32_t a = h[0], b = h[1], c = h[2], d = h[3];
+    for (int i = 0; i < 64; ++i) {
+      std::uint32_t f;
+      int g;
+      if (i < 16) {
+        f = (b & c) | (~b & d);
+        g = i;
+      } else if (i < 32) {
+        f = (d & b) | (~d & c);
+        g = (5 * i + 1) % 16;
+      } else if (i < 48) {
+        f = b ^ c ^ d;
+        g = (3 * i + 5) % 16;
+      } else {
+        f = c ^ (b | ~d);
+        g = (7 * i) % 16;
+      }
+      std::uint32_t sum = a + f + k[i] + w[g];
+      a = d;
+      d = c;
+      c = b;
+      b = b + (sum << r[i] | sum >> (32 - r[i]));
+    }
+    h[0] += a;
+    h[1] += b;
+    h[2] += c;
+    h[3] += d;
+  }
+  static const char* digits = "0123456789abcdef";
+  std::string hex;
+  for (std::uint32_t v : h) {
+    for (int i = 0; i < 4; ++i) {
+      unsigned byte = v >> (8 * i) & 0xFF;
+      hex.push_back(digits[byte >> 4]);
+      hex.push_back(digits[byte & 15]);
+    }
+  }
+  return hex;
+}
+
 // --- xorriso: -find / -exec lsdl on the ISO 9660 tree (-read_fs ecma119) or the Joliet tree
 // (loaded by default when the image has no Rock Ridge); -osirrox on -extract for Joliet.
 class XorrisoReader : public Reader {
@@ -367,14 +455,32 @@ class XorrisoReader : public Reader {
   std::vector<std::string> Programs() const override { return {"xorriso"}; }
   bool Lists(Namespace) const override { return true; }
   bool Extracts(Namespace ns) const override { return ns == Namespace::kJoliet; }
-  // xorriso shows ISO 9660 names without a version (";1") and without a trailing ".".
+  // xorriso shows ISO 9660 names without a version (";1"), and drops the "." that ends a name
+  // right before its version ("MAKEFILE.;1" shows as "MAKEFILE"; "DATA." stays "DATA.").
   std::string Shown(Namespace ns, std::u16string_view name) const override {
     std::string s = Utf8(name);
-    if (ns == Namespace::kIso9660) {
-      if (s.size() > 2 && s.compare(s.size() - 2, 2, ";1") == 0) s.resize(s.size() - 2);
+    if (ns == Namespace::kIso9660 && s.size() > 2 && s.compare(s.size() - 2, 2, ";1") == 0) {
+      s.resize(s.size() - 2);
       if (!s.empty() && s.back() == '.') s.pop_back();
     }
     return s;
+  }
+  // xorriso reads ISO 9660 names as ASCII whatever -in_charset says: a name holding a byte
+  // above 0x7F comes out as the name with every character but digits, "." and "_" turned into
+  // "_", padded with "_" to 8 characters, followed by the MD5 of the recorded bytes in hex.
+  bool Matches(Namespace ns, std::u16string_view name, const std::string& shown) const override {
+    if (Shown(ns, name) == shown) return true;
+    if (ns != Namespace::kIso9660 ||
+        std::all_of(name.begin(), name.end(), [](char16_t c) { return c < 0x80; })) {
+      return false;
+    }
+    std::string mangled;
+    for (char16_t c : name) {
+      bool kept = (c >= u'0' && c <= u'9') || c == u'.' || c == u'_';
+      mangled.push_back(kept ? static_cast<char>(c) : '_');
+    }
+    if (mangled.size() < 8) mangled.resize(8, '_');
+    return shown == mangled + Md5Hex(Windows1252Bytes(name));
   }
   Listing List(const std::string& image, Namespace ns) const override {
     std::vector<std::string> argv = {"xorriso",      "-abort_on", "FAILURE",
@@ -388,10 +494,8 @@ class XorrisoReader : public Reader {
       std::string rest;
       std::vector<std::string> f = Fields(line, 8, &rest);
       if (f.size() != 8) continue;
-      std::string raw = XorrisoUnquote(rest);
-      // ISO 9660 names reach the terminal as the recorded Windows-1252 bytes.
-      std::string path = ns == Namespace::kIso9660 ? Utf8(DecodeWindows1252(raw)) : raw;
-      AddEntry(listing, Name(), path, line[0] == 'd', ToSize(f[4], Name()), raw);
+      std::string path = XorrisoUnquote(rest);
+      AddEntry(listing, Name(), path, line[0] == 'd', ToSize(f[4], Name()), path);
     }
     return listing;
   }
@@ -450,6 +554,22 @@ class SevenZipReader : public Reader {
   }
 };
 
+// bsdtar's listing writes a byte that is not printable text in the locale as "\ooo" (octal).
+std::string BsdtarUnescape(const std::string& s) {
+  auto octal = [&](std::size_t k) { return k < s.size() && s[k] >= '0' && s[k] <= '7'; };
+  std::string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '\\' && octal(i + 1) && octal(i + 2) && octal(i + 3)) {
+      out.push_back(
+          static_cast<char>((s[i + 1] - '0') * 64 + (s[i + 2] - '0') * 8 + (s[i + 3] - '0')));
+      i += 3;
+    } else {
+      out.push_back(s[i]);
+    }
+  }
+  return out;
+}
+
 // --- bsdtar (libarchive): "tvf" for either tree (iso9660:!joliet selects ISO 9660), "xf" for
 // the Joliet tree.
 class BsdtarReader : public Reader {
@@ -477,7 +597,7 @@ class BsdtarReader : public Reader {
       std::string rest;
       std::vector<std::string> f = Fields(line, 8, &rest);
       if (f.size() != 8 || rest == "." || rest == "./") continue;
-      std::string raw = rest;
+      std::string raw = BsdtarUnescape(rest);
       if (!raw.empty() && raw.back() == '/') raw.pop_back();
       // ISO 9660 names come through as the recorded Windows-1252 bytes.
       std::string path = ns == Namespace::kIso9660 ? Utf8(DecodeWindows1252(raw)) : raw;
@@ -499,13 +619,16 @@ class IsoInfoReader : public Reader {
   std::vector<std::string> Programs() const override { return {"iso-info", "iso-read"}; }
   bool Lists(Namespace) const override { return true; }
   bool Extracts(Namespace ns) const override { return ns == Namespace::kIso9660; }
-  // libcdio shows ISO 9660 names in lower case (ASCII letters), without a version (";1") and
-  // without a trailing ".".
+  // libcdio shows ISO 9660 names with ASCII letters in lower case, without a version (";1"),
+  // and drops the "." that ends a name right before its version ("MAKEFILE.;1" shows as
+  // "makefile"; "DATA." as "data.").
   std::string Shown(Namespace ns, std::u16string_view name) const override {
     std::string s = Utf8(name);
     if (ns == Namespace::kIso9660) {
-      if (s.size() > 2 && s.compare(s.size() - 2, 2, ";1") == 0) s.resize(s.size() - 2);
-      if (!s.empty() && s.back() == '.') s.pop_back();
+      if (s.size() > 2 && s.compare(s.size() - 2, 2, ";1") == 0) {
+        s.resize(s.size() - 2);
+        if (!s.empty() && s.back() == '.') s.pop_back();
+      }
       s = Lower(s);
     }
     return s;
@@ -614,11 +737,17 @@ std::vector<std::string> CompareListing(const Reader& reader, Namespace ns,
     auto parentShown = shownOf.find(parent);
     if (parentShown == shownOf.end()) continue;  // its parent was missing already
     const std::string& dir = parentShown->second;
+    // Where a reader's convention lets several shown names stand for this one, an entry of the
+    // same kind and size is preferred.
     const std::pair<std::string, const Listed*>* hit = nullptr;
-    for (const auto& c : shownChildren[dir]) {
-      if (used.count(dir + "/" + c.first) == 0 && reader.Matches(ns, name, c.first)) {
-        hit = &c;
-        break;
+    for (int pass = 0; pass < 2 && hit == nullptr; ++pass) {
+      for (const auto& c : shownChildren[dir]) {
+        if (used.count(dir + "/" + c.first) != 0 || !reader.Matches(ns, name, c.first)) continue;
+        bool alike = c.second->directory == x.directory && c.second->size == x.size;
+        if (pass == 1 || alike) {
+          hit = &c;
+          break;
+        }
       }
     }
     if (hit == nullptr) {

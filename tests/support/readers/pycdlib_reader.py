@@ -71,12 +71,19 @@ def main():
                 if rec.is_dir():
                     os.makedirs(target, exist_ok=True)
                     continue
+                if ns == 'iso' and any(ord(c) > 0x7F for c in path):
+                    # pycdlib looks ISO 9660 paths up as UTF-8 text, which cannot name the
+                    # Windows-1252 bytes above 0x7F: such files are reached through Joliet.
+                    continue
                 os.makedirs(os.path.dirname(target), exist_ok=True)
                 with open(target, 'wb') as out:
-                    if ns == 'joliet':
-                        iso.get_file_from_iso_fp(out, joliet_path=path)
-                    else:
-                        iso.get_file_from_iso_fp(out, iso_path=path)
+                    try:
+                        if ns == 'joliet':
+                            iso.get_file_from_iso_fp(out, joliet_path=path)
+                        else:
+                            iso.get_file_from_iso_fp(out, iso_path=path)
+                    except pycdlib.pycdlibexception.PyCdlibException as e:
+                        raise SystemExit('%s: %s' % (path, e))
         else:
             raise SystemExit('unknown command ' + command)
     finally:

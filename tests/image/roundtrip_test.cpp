@@ -1,0 +1,296 @@
+// Round trips: generated trees (fixed seeds) built with clsISOWriter::SaveISO, read back by the
+// test-side reader and by every independent reader, in the ISO 9660 and the Joliet namespace.
+// Expected names are the ones the writer assigned (DOSName, JolietName), read back from the
+// tree after SaveISO; every extracted file must equal its source byte for byte.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "image/writer.h"
+#include "support/iso_reader.h"
+#include "support/readers.h"
+#include "support/temp_dir.h"
+#include "tree/directory.h"
+#include "tree/files.h"
+
+namespace tavrine::testing {
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr int kTreesPerReader = 1;
+#else
+constexpr int kTreesPerReader = 3;
+#endif
+
+// Name pools: plain, accented, CJK, with spaces and several dots, and long ones whose ISO 9660
+// names get "~" numbers (directories beyond 31 characters, file bases beyond 31, and siblings
+// that agree in their first 29 characters).
+const std::vector<std::u16string> kWords = {u"readme",
+                                            u"Data",
+                                            u"notes",
+                                            u"Program Files",
+                                            u"caf\u00E9",
+                                            u"\u00DCbersicht",
+                                            u"stra\u00DFe",
+                                            u"\u00C5ngstr\u00F6m",
+                                            u"\u65E5\u672C\u8A9E",
+                                            u"\u6587\u66F8",
+                                            u"\u4E2D\u6587 \u8D44\u6599",
+                                            u"r\u00E9sum\u00E9 final",
+                                            u"archive.tar",
+                                            u"x",
+                                            u"a_very_long_directory_name_that_goes_on",
+                                            u"a_very_long_directory_name_that_goes_further",
+                                            u"Makefile",
+                                            u"v1.2.3"};
+const std::vector<std::u16string> kExtensions = {u".txt", u".TXT",  u".bin",  u"",
+                                                 u".gz",  u".html", u".jpeg", u".\u00E9t\u00E9"};
+
+struct Source {
+  std::string localPath;
+  std::int64_t size = 0;
+};
+
+class TreeBuilder {
+ public:
+  TreeBuilder(std::uint32_t seed, const TempDir& dir) : rng_(seed), dir_(dir), seed_(seed) {}
+
+  void Fill(clsISODirectory& d, int depth) {
+    const int files = Pick(0, depth == 0 ? 8 : 5);
+    for (int i = 0; i < files; ++i) AddFile(d);
+    if (depth >= 5) return;
+    const int subdirs = depth == 0 ? Pick(2, 4) : Pick(0, 2);
+    for (int i = 0; i < subdirs; ++i) {
+      std::u16string name = Word();
+      if (Pick(0, 3) == 0)
+        name += u" " + std::u16string(1, static_cast<char16_t>(u'0' + Pick(0, 9)));
+      // A file and a directory of one name would share a Joliet identifier (see the report).
+      if (d.Files().FileExists(name)) continue;
+      Fill(*d.AddSubDirectory(name), depth + 1);
+    }
+  }
+
+  // One wide directory: many long names that share their first 29 characters.
+  void FillWide(clsISODirectory& d) {
+    for (int i = 0; i < 14; ++i) {
+      AddNamedFile(d, u"a_shared_prefix_of_thirty_chars_" + Number(i) + u".txt", Pick(0, 3000));
+      auto sub = d.AddSubDirectory(u"a_shared_directory_prefix_of_29_more_" + Number(i));
+      if (i % 4 == 0) AddNamedFile(*sub, u"inside.txt", 10);
+    }
+  }
+
+  const std::map<const clsISOFile*, Source>& sources() const { return sources_; }
+
+ private:
+  int Pick(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng_); }
+  static std::u16string Number(int n) {
+    std::string s = std::to_string(n);
+    return std::u16string(s.begin(), s.end());
+  }
+  std::u16string Word() {
+    return kWords[static_cast<std::size_t>(Pick(0, int(kWords.size()) - 1))];
+  }
+
+  std::int64_t Size() {
+    static const std::int64_t kEdges[] = {0, 1, 2047, 2048, 2049, 4096, 2000, 2001};
+    int kind = Pick(0, 9);
+    if (kind < 5) return kEdges[Pick(0, 7)];
+    if (kind < 9) return Pick(2, 9000);
+    return Pick(60000, 140000);
+  }
+
+  void AddFile(clsISODirectory& d) {
+    std::u16string name =
+        Word() + kExtensions[static_cast<std::size_t>(Pick(0, int(kExtensions.size()) - 1))];
+    if (Pick(0, 2) == 0) name = Number(Pick(0, 99)) + u"_" + name;
+    AddNamedFile(d, name, Size());
+  }
+
+  void AddNamedFile(clsISODirectory& d, const std::u16string& name, std::int64_t size) {
+    std::string local = "src/" + std::to_string(seed_) + "_" + std::to_string(counter_++) + ".bin";
+    std::string path = dir_.WritePatternFile(local, static_cast<std::uint64_t>(size),
+                                             seed_ * 7919u + static_cast<std::uint32_t>(counter_));
+    if (d.SubDirExists(name)) return;
+    clsISOFile* f = d.Files().Add(path, name);
+    if (f != nullptr) sources_[f] = {path, size};  // nullptr: the name exists ignoring case
+  }
+
+  std::mt19937 rng_;
+  const TempDir& dir_;
+  std::uint32_t seed_;
+  int counter_ = 0;
+  std::map<const clsISOFile*, Source> sources_;
+};
+
+struct Expected {
+  std::vector<ExpectedEntry> iso;
+  std::vector<ExpectedEntry> joliet;
+  std::map<std::u16string, std::string> isoSource;  // recorded path -> local file
+  std::map<std::u16string, std::string> jolietSource;
+};
+
+// The names the writer assigned, in the order the records are written: sub-directories, then
+// files, each in collection order (never sorted).
+void Collect(const clsISODirectory& d, const std::u16string& iso, const std::u16string& joliet,
+             const std::map<const clsISOFile*, Source>& sources, Expected& out) {
+  for (std::int32_t i = 0; i < d.SubDirectoryCount(); ++i) {
+    const clsISODirectory& s = *d.SubDirectory(i);
+    out.iso.push_back({iso + u"/" + s.DOSName(), true, 0});
+    out.joliet.push_back({joliet + u"/" + s.JolietName(), true, 0});
+  }
+  for (std::int32_t i = 0; i < d.Files().Count(); ++i) {
+    const clsISOFile& f = d.Files().File(i);
+    std::u16string isoPath = iso + u"/" + f.DOSName();
+    std::u16string jolietPath = joliet + u"/" + f.JolietName();
+    out.iso.push_back({isoPath, false, f.Size()});
+    out.joliet.push_back({jolietPath, false, f.Size()});
+    out.isoSource[isoPath] = sources.at(&f).localPath;
+    out.jolietSource[jolietPath] = sources.at(&f).localPath;
+  }
+  for (std::int32_t i = 0; i < d.SubDirectoryCount(); ++i) {
+    const clsISODirectory& s = *d.SubDirectory(i);
+    Collect(s, iso + u"/" + s.DOSName(), joliet + u"/" + s.JolietName(), sources, out);
+  }
+}
+
+// Pre-order of CompareListing: a directory before its entries. Collect lists a directory's
+// entries before descending, which keeps every parent ahead of its children.
+
+struct BuiltImage {
+  std::string path;
+  Expected expected;
+};
+
+BuiltImage Build(std::uint32_t seed, const TempDir& dir, bool wide) {
+  clsISOWriter writer;
+  writer.VolumeCreation(DateTime{2024, 3, 5, 9, 7, 3, 60});
+  TreeBuilder builder(seed, dir);
+  if (wide) {
+    builder.FillWide(*writer.Root());
+  } else {
+    builder.Fill(*writer.Root(), 0);
+  }
+  BuiltImage out;
+  out.path = dir / ("tree" + std::to_string(seed) + ".iso");
+  if (!writer.SaveISO(out.path)) throw std::runtime_error("SaveISO refused " + out.path);
+  Collect(*writer.Root(), u"", u"", builder.sources(), out.expected);
+  // TAVRINE_KEEP_IMAGES=folder keeps a copy of every image, to look at a failure by hand.
+  if (const char* keep = std::getenv("TAVRINE_KEEP_IMAGES"); keep != nullptr && *keep != 0) {
+    std::filesystem::copy_file(out.path,
+                               std::string(keep) + "/tree" + std::to_string(seed) + ".iso",
+                               std::filesystem::copy_options::overwrite_existing);
+  }
+  return out;
+}
+
+// The test-side reader sees exactly the tree the writer was given, in collection order, with
+// every file's data equal to its source.
+void CheckWithTestReader(const BuiltImage& built) {
+  IsoImage image(built.path);
+  ASSERT_TRUE(image.HasJoliet());
+  for (bool joliet : {false, true}) {
+    const Volume& v = joliet ? image.Joliet() : image.Primary();
+    const auto& want = joliet ? built.expected.joliet : built.expected.iso;
+    const auto& sources = joliet ? built.expected.jolietSource : built.expected.isoSource;
+    std::vector<ExpectedEntry> got = ExpectedFrom(v);
+    // ExpectedFrom walks in pre-order with each directory descended right away; compare as
+    // sets of paths, then the record order within each directory.
+    std::map<std::u16string, ExpectedEntry> gotByPath;
+    for (const ExpectedEntry& e : got) gotByPath[e.path] = e;
+    ASSERT_EQ(got.size(), want.size()) << (joliet ? "Joliet" : "ISO 9660");
+    for (const ExpectedEntry& e : want) {
+      auto it = gotByPath.find(e.path);
+      ASSERT_NE(it, gotByPath.end()) << "missing " << Utf8(e.path);
+      EXPECT_EQ(it->second.directory, e.directory) << Utf8(e.path);
+      EXPECT_EQ(it->second.size, e.size) << Utf8(e.path);
+      if (!e.directory) {
+        EXPECT_EQ(image.ReadFile(*v.Find(e.path)), ReadFile(sources.at(e.path)))
+            << "data of " << Utf8(e.path);
+      }
+    }
+    // Records keep the order of the collections: sub-directories, then files, never sorted.
+    std::vector<std::u16string> wantOrder;
+    for (const ExpectedEntry& e : want) {
+      if (e.path.rfind(u'/') == 0) wantOrder.push_back(e.path.substr(1));
+    }
+    std::vector<std::u16string> gotOrder;
+    for (const Entry& c : v.root.children) gotOrder.push_back(c.name);
+    EXPECT_EQ(gotOrder, wantOrder);
+  }
+}
+
+TEST(RoundTrip, TestReaderSeesTheWriterTree) {
+  TempDir dir;
+  for (std::uint32_t seed = 1; seed <= 6; ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    CheckWithTestReader(Build(seed, dir, false));
+  }
+  SCOPED_TRACE("wide tree");
+  CheckWithTestReader(Build(100, dir, true));
+}
+
+struct Case {
+  std::size_t reader;
+  Namespace ns;
+};
+
+void PrintTo(const Case& c, std::ostream* os) {
+  *os << AllReaders().at(c.reader)->Name() << " " << NamespaceName(c.ns);
+}
+
+class RoundTripThroughReader : public ::testing::TestWithParam<Case> {};
+
+TEST_P(RoundTripThroughReader, ListsAndExtractsEveryEntry) {
+  const Reader& reader = *AllReaders().at(GetParam().reader);
+  const Namespace ns = GetParam().ns;
+  ASSERT_TRUE(reader.Available()) << reader.Name() << " is not installed (scripts/deps.sh)";
+  if (!reader.Lists(ns)) {
+    GTEST_SKIP() << reader.Name() << " shows only the Joliet namespace of an image that has one";
+  }
+  TempDir dir;
+  std::vector<BuiltImage> images;
+  for (int i = 0; i < kTreesPerReader; ++i) {
+    images.push_back(Build(static_cast<std::uint32_t>(11 + i), dir, false));
+  }
+  images.push_back(Build(100, dir, true));
+  for (const BuiltImage& built : images) {
+    SCOPED_TRACE(built.path);
+    const auto& want = ns == Namespace::kJoliet ? built.expected.joliet : built.expected.iso;
+    const auto& sources =
+        ns == Namespace::kJoliet ? built.expected.jolietSource : built.expected.isoSource;
+    TempDir scratch;
+    std::vector<std::string> problems = CheckWithReader(
+        reader, ns, built.path, want,
+        [&](const std::u16string& path) { return ReadFile(sources.at(path)); },
+        scratch.path().string());
+    for (const std::string& p : problems) ADD_FAILURE() << p;
+  }
+}
+
+std::vector<Case> AllCases() {
+  std::vector<Case> cases;
+  for (std::size_t i = 0; i < AllReaders().size(); ++i) {
+    cases.push_back({i, Namespace::kIso9660});
+    cases.push_back({i, Namespace::kJoliet});
+  }
+  return cases;
+}
+
+std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
+  std::string name = AllReaders().at(info.param.reader)->Name();
+  for (char& c : name) {
+    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+  }
+  return name + (info.param.ns == Namespace::kJoliet ? "_Joliet" : "_Iso9660");
+}
+
+INSTANTIATE_TEST_SUITE_P(Readers, RoundTripThroughReader, ::testing::ValuesIn(AllCases()),
+                         CaseName);
+
+}  // namespace
+}  // namespace tavrine::testing
