@@ -180,7 +180,14 @@ TEST_F(CliTest, PatternsFilterFolderImports) {
   dir_.WriteFile("in/a.txt", "a");
   dir_.WriteFile("in/b.dat", "b");
   dir_.WriteFile("in/c.md", "c");
-  ASSERT_EQ(Run({"-q", "--pattern", "*.txt", "--pattern=*.md", "-o", "img.iso", "in"}).exitCode, 0);
+  dir_.WriteFile("again/a.txt", "A");
+  const RunResult r =
+      Run({"-q", "--pattern", "*.txt", "--pattern=*.md", "-o", "img.iso", "in", "again"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  // What the folder import passes over is a warning, not a silent loss.
+  EXPECT_EQ(r.err,
+            "tavrine-cli: warning: passed over 'again/a.txt': a file named 'a.txt' is "
+            "already in \\\n");
   EXPECT_EQ(JolietTree(IsoImage(Path("img.iso"))),
             (std::vector<std::string>{"/a.txt 1", "/c.md 1"}));
 }

@@ -100,20 +100,6 @@ TEST(SplitPathArgument, RefusesGraftPointsThatCannotBeMet) {
   EXPECT_NE(SplitError("docs=").find("'docs='"), std::string::npos);
 }
 
-// The tree below root as lines "\DIR\" and "\DIR\NAME <- local", in tree order.
-void Describe(const clsISODirectory& dir, const std::string& root, std::vector<std::string>& out) {
-  const std::string path = text::ToUtf8(dir.FullPath());
-  out.push_back(path);
-  for (std::int32_t i = 0; i < dir.Files().Count(); ++i) {
-    const clsISOFile& file = dir.Files().File(i);
-    std::string local = file.LocalPath();
-    if (local.rfind(root, 0) == 0) local = local.substr(root.size() + 1);
-    out.push_back(path + text::ToUtf8(file.name()) + " <- " + local);
-  }
-  for (std::int32_t i = 0; i < dir.SubDirectoryCount(); ++i)
-    Describe(*dir.SubDirectory(i), root, out);
-}
-
 class AddSourceTest : public ::testing::Test {
  protected:
   void Add(const std::string& argument, std::vector<std::u16string> patterns = {u"*"}) {
@@ -127,74 +113,11 @@ class AddSourceTest : public ::testing::Test {
     }
     AddSource(*root_, Split(full), patterns, warnings_);
   }
-  std::vector<std::string> Tree() const {
-    std::vector<std::string> out;
-    Describe(*root_, dir_.path().string(), out);
-    return out;
-  }
 
   TempDir dir_;
   std::shared_ptr<clsISODirectory> root_ = clsISODirectory::Create();
   std::vector<std::string> warnings_;
 };
-
-TEST_F(AddSourceTest, FilesFoldersAndGraftPoints) {
-  dir_.WriteFile("a.txt", "a");
-  dir_.WriteFile("out/one.txt", "1");
-  dir_.WriteFile("out/sub/two.txt", "22");
-  dir_.WriteFile("more/three.txt", "333");
-  dir_.WriteFile("x.txt", "x");
-
-  Add("a.txt");
-  Add("out");
-  Add("docs/2024=out");
-  Add("DOCS/2024=more");  // merges into \docs\2024\ (names compare ignoring case)
-  Add("docs/b.txt=x.txt");
-  Add("docs/=x.txt");
-  EXPECT_EQ(Tree(), (std::vector<std::string>{
-                        "\\",
-                        "\\a.txt <- a.txt",
-                        "\\one.txt <- out/one.txt",
-                        "\\sub\\",
-                        "\\sub\\two.txt <- out/sub/two.txt",
-                        "\\docs\\",
-                        "\\docs\\b.txt <- x.txt",
-                        "\\docs\\x.txt <- x.txt",
-                        "\\docs\\2024\\",
-                        "\\docs\\2024\\one.txt <- out/one.txt",
-                        "\\docs\\2024\\three.txt <- more/three.txt",
-                        "\\docs\\2024\\sub\\",
-                        "\\docs\\2024\\sub\\two.txt <- out/sub/two.txt",
-                    }));
-  EXPECT_TRUE(warnings_.empty());
-}
-
-TEST_F(AddSourceTest, DuplicateFileIsSkippedWithAWarningNamingBoth) {
-  dir_.WriteFile("first/readme.txt", "1");
-  dir_.WriteFile("second/README.TXT", "2");
-  Add("first/readme.txt");
-  Add("second/README.TXT");
-  Add("docs/Readme.Txt=first/readme.txt");
-  Add("docs/readme.txt=second/README.TXT");
-  EXPECT_EQ(root_->Files().Count(), 1);
-  ASSERT_EQ(warnings_.size(), 2u);
-  EXPECT_EQ(warnings_[0], "skipped '" + (dir_ / "second/README.TXT") + "': '" +
-                              (dir_ / "first/readme.txt") +
-                              "' is in \\ under the same name already (case is ignored)");
-  EXPECT_NE(warnings_[1].find("is in \\docs\\ under the same name"), std::string::npos);
-}
-
-TEST_F(AddSourceTest, FolderImportTakesPatternsAndReportsWhatItPassesOver) {
-  dir_.WriteFile("in/keep.txt", "k");
-  dir_.WriteFile("in/drop.dat", "d");
-  dir_.WriteFile("other/keep.txt", "again");
-  Add("in", {u"*.txt"});
-  Add("other", {u"*.txt"});
-  EXPECT_EQ(Tree(), (std::vector<std::string>{"\\", "\\keep.txt <- in/keep.txt"}));
-  ASSERT_EQ(warnings_.size(), 1u);
-  EXPECT_EQ(warnings_[0].rfind("passed over '" + (dir_ / "other/keep.txt") + "': ", 0), 0u)
-      << warnings_[0];
-}
 
 TEST_F(AddSourceTest, ABackslashInALocalNameIsReportedNotLost) {
   dir_.WriteFile("odd\\name.txt", "o");
@@ -205,35 +128,6 @@ TEST_F(AddSourceTest, ABackslashInALocalNameIsReportedNotLost) {
   // A graft point gives it a name the image can hold.
   Add("odd.txt=odd\\\\name.txt");
   EXPECT_EQ(root_->Files().Count(), 1);
-}
-
-TEST_F(AddSourceTest, MissingLocalPathFailsNamingIt) {
-  try {
-    Add("docs=nowhere");
-    ADD_FAILURE() << "no error";
-  } catch (const IoError& e) {
-    EXPECT_EQ(std::string(e.what()), "cannot read '" + (dir_ / "nowhere") + "' (from 'docs=" +
-                                         (dir_ / "nowhere") + "'): No such file or directory");
-  }
-  EXPECT_EQ(root_->SubDirectoryCount(), 0) << "nothing made on the way to a missing file";
-}
-
-TEST_F(AddSourceTest, LeaveOutTheImageItselfAndSetDates) {
-  dir_.WriteFile("in/a.txt", "same size");
-  dir_.WriteFile("in/b.txt", "same size");
-  const std::string image = dir_.WriteFile("in/out.iso", "same size");
-  Add("in");
-  Add("copy=in");
-  EXPECT_EQ(LeaveOutLocalFile(*root_, image), (std::vector<std::string>{image, image}));
-  EXPECT_EQ(Tree(), (std::vector<std::string>{"\\", "\\a.txt <- in/a.txt", "\\b.txt <- in/b.txt",
-                                              "\\copy\\", "\\copy\\a.txt <- in/a.txt",
-                                              "\\copy\\b.txt <- in/b.txt"}));
-  EXPECT_TRUE(LeaveOutLocalFile(*root_, dir_ / "absent.iso").empty());
-
-  const DateTime when = DateTime::FromUnixUtc(1709629623);
-  SetAllFileDates(*root_, when);
-  EXPECT_EQ(root_->Files().File(1).CreationDate(), when);
-  EXPECT_EQ(root_->SubDirectory(0)->Files().File(0).CreationDate(), when);
 }
 
 TEST(SameLocalFile, ComparesFilesNotSpellings) {
