@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <deque>
 #include <iterator>
 #include <string>
 #include <unordered_map>
@@ -100,7 +101,7 @@ DirectoryState FirstDirectoryName(std::u16string_view name) {
 // kept in buckets by folded name, each bucket knowing its size and its not-yet-numbered members
 // in index order: step i then costs what it changes, and every sibling is merged and numbered at
 // most once.
-std::vector<DirectoryState> MapDirectorySiblings(const std::vector<std::u16string>& names) {
+std::vector<DirectoryState> MapDirectorySiblings(const std::vector<std::u16string_view>& names) {
   struct Bucket {
     std::size_t size = 0;
     std::vector<std::size_t> open;  // members not numbered yet, ascending
@@ -197,19 +198,28 @@ std::u16string NumberedFileName(std::u16string_view dos, std::int32_t seq) {
 // mix: each key's siblings, as the first pass left them, are numbered 1, 2, ... in collection
 // order once some member without "~" in its first 31 characters reaches its turn; a sibling
 // alone with its key is numbered 1 when its base was too long and its name holds no "~".
-std::vector<std::u16string> MapFileSiblings(const std::vector<std::u16string>& names) {
+std::vector<std::u16string> MapFileSiblings(const std::vector<std::u16string_view>& names) {
   std::vector<std::u16string> dos;
   dos.reserve(names.size());
-  std::unordered_map<std::u16string, std::vector<std::size_t>> groups;
-  groups.reserve(names.size() * 2);
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    dos.push_back(FirstFileName(names[i]));
-    groups[Left(dos[i], kFileKeyLength)].push_back(i);
+  for (std::u16string_view name : names) dos.push_back(FirstFileName(name));
+
+  // Group by key (views into dos, which stays unchanged until the groups are gathered).
+  std::vector<std::vector<std::size_t>> groups;
+  {
+    std::unordered_map<std::u16string_view, std::size_t> groupOf;
+    groupOf.reserve(names.size() * 2);
+    for (std::size_t i = 0; i < dos.size(); ++i) {
+      const std::u16string_view key = std::u16string_view(dos[i]).substr(0, kFileKeyLength);
+      const auto [found, added] = groupOf.try_emplace(key, groups.size());
+      if (added) groups.emplace_back();
+      groups[found->second].push_back(i);
+    }
   }
-  for (const auto& [key, members] : groups) {
+
+  for (const auto& members : groups) {
     if (members.size() > 1) {
       const bool starts = std::any_of(members.begin(), members.end(), [&](std::size_t j) {
-        return !HasTilde(Left(dos[j], kMaxNameLength));
+        return !HasTilde(std::u16string_view(dos[j]).substr(0, kMaxNameLength));
       });
       if (!starts) continue;
       std::int32_t seq = 1;
@@ -247,6 +257,10 @@ bool WithinLimits(std::u16string_view name, bool isFile) {
   return lastDot <= kMaxNameLength && name.size() - lastDot - 1 <= kMaxExtensionLength;
 }
 
+std::vector<std::u16string_view> Views(const std::vector<std::u16string>& names) {
+  return std::vector<std::u16string_view>(names.begin(), names.end());
+}
+
 // ---- Tree walks ----------------------------------------------------------------------------
 
 // Calls visit on dir and every directory below it, depth-first pre-order. Iterative, so that
@@ -269,41 +283,54 @@ void ForEachDirectory(clsISODirectory& dir, Visit visit) {
 std::vector<std::u16string> MapSiblingDirectoryNames(const std::vector<std::u16string>& names) {
   std::vector<std::u16string> out;
   out.reserve(names.size());
-  for (auto& state : MapDirectorySiblings(names)) out.push_back(std::move(state.dos));
+  for (auto& state : MapDirectorySiblings(Views(names))) out.push_back(std::move(state.dos));
   return out;
 }
 
 std::vector<std::u16string> MapSiblingFileNames(const std::vector<std::u16string>& names) {
-  return MapFileSiblings(names);
+  return MapFileSiblings(Views(names));
 }
 
 void MakeSiblingNamesUnique(std::vector<std::u16string>& dirNames,
                             std::vector<std::u16string>& fileNames) {
-  std::unordered_map<std::u16string, std::size_t> used;
+  // Every name in the directory, the passes' and the new ones, with whether a member holds it
+  // already. Keys view dirNames, fileNames and fresh; the vectors are only written at the end.
+  struct Use {
+    bool taken = false;
+  };
+  std::unordered_map<std::u16string_view, Use> used;
   used.reserve((dirNames.size() + fileNames.size()) * 2);
-  for (const auto& name : dirNames) ++used[name];
-  for (const auto& name : fileNames) ++used[name];
+  for (const auto& name : dirNames) used.try_emplace(name);
+  for (const auto& name : fileNames) used.try_emplace(name);
 
-  std::unordered_set<std::u16string> kept;
+  std::deque<std::u16string> fresh;  // stable storage for the new names
+  std::vector<std::pair<std::u16string*, std::u16string*>> renames;
   // Per original name, the number to try next, so that a large group costs linear time.
-  std::unordered_map<std::u16string, std::int64_t> nextNumber;
+  std::unordered_map<std::u16string_view, std::int64_t> nextNumber;
   auto settle = [&](std::u16string& name, bool isFile) {
-    if (WithinLimits(name, isFile) && kept.insert(name).second) return;
+    Use& use = used.find(name)->second;
+    if (WithinLimits(name, isFile) && !use.taken) {
+      use.taken = true;
+      return;
+    }
     std::int64_t& n = nextNumber.try_emplace(name, 1).first->second;
     std::u16string candidate = UniqueForm(name, isFile, n++);
     while (used.count(candidate) != 0) candidate = UniqueForm(name, isFile, n++);
-    ++used[candidate];
-    kept.insert(candidate);
-    name = std::move(candidate);
+    fresh.push_back(std::move(candidate));
+    used.try_emplace(fresh.back()).first->second.taken = true;
+    renames.emplace_back(&name, &fresh.back());
   };
   for (auto& name : dirNames) settle(name, false);
   for (auto& name : fileNames) settle(name, true);
+  used.clear();
+  nextNumber.clear();
+  for (auto& [name, candidate] : renames) *name = std::move(*candidate);
 }
 
 void MapDirectoryNames(clsISODirectory& dir) {
   ForEachDirectory(dir, [](clsISODirectory& current) {
     const std::int32_t n = current.SubDirectoryCount();
-    std::vector<std::u16string> names;
+    std::vector<std::u16string_view> names;
     names.reserve(static_cast<std::size_t>(n));
     for (std::int32_t i = 0; i < n; ++i) names.push_back(current.SubDirectory(i)->name());
     std::vector<DirectoryState> states = MapDirectorySiblings(names);
@@ -321,7 +348,7 @@ void MapFileNames(clsISODirectory& dir) {
   ForEachDirectory(dir, [](clsISODirectory& current) {
     clsISOFiles& files = current.Files();
     const std::int32_t m = files.Count();
-    std::vector<std::u16string> names;
+    std::vector<std::u16string_view> names;
     names.reserve(static_cast<std::size_t>(m));
     for (std::int32_t i = 0; i < m; ++i) names.push_back(files.File(i).name());
     std::vector<std::u16string> dos = MapFileSiblings(names);
