@@ -45,7 +45,7 @@ class GenisoimageImage : public ::testing::Test {
     dir_ = nullptr;
   }
   void SetUp() override {
-    if (image_ == nullptr) GTEST_SKIP() << "genisoimage is not installed";
+    if (image_ == nullptr) FAIL() << "genisoimage is not installed (scripts/deps.sh)";
   }
 
   // A copy of the image with bytes replaced at offset, parsed again: must throw a message

@@ -234,6 +234,14 @@ void MakeFolder(const std::string& folder) {
   fs::create_directories(folder);
 }
 
+// The name without a version (";1") and then without a trailing ".".
+std::string WithoutVersionAndDot(std::u16string_view name) {
+  std::string s = Utf8(name);
+  if (s.size() > 2 && s.compare(s.size() - 2, 2, ";1") == 0) s.resize(s.size() - 2);
+  if (!s.empty() && s.back() == '.') s.pop_back();
+  return s;
+}
+
 // --- pycdlib: the helper script walks pycdlib's parsed records and uses get_file_from_iso_fp.
 class PycdlibReader : public Reader {
  public:
@@ -506,14 +514,21 @@ class XorrisoReader : public Reader {
   }
 };
 
-// --- 7-Zip: "l -slt" and "x"; it shows the Joliet tree whenever the image has one.
+// --- 7-Zip: "l -slt" and "x"; it shows the Joliet tree whenever the image has one, and the
+// ISO 9660 tree only of an image without Joliet.
 class SevenZipReader : public Reader {
  public:
   std::string Name() const override { return "7z"; }
   std::vector<std::string> Programs() const override { return {"7z"}; }
-  bool Lists(Namespace ns) const override { return ns == Namespace::kJoliet; }
+  bool Lists(Namespace) const override { return true; }
+  // 7-Zip writes ISO 9660 names to disk as their recorded bytes; only Joliet names are text.
   bool Extracts(Namespace ns) const override { return ns == Namespace::kJoliet; }
-  Listing List(const std::string& image, Namespace) const override {
+  bool ShowsIso9660BesideJoliet() const override { return false; }
+  // 7-Zip shows ISO 9660 names without a version (";1") and without a trailing ".".
+  std::string Shown(Namespace ns, std::u16string_view name) const override {
+    return ns == Namespace::kIso9660 ? WithoutVersionAndDot(name) : Utf8(name);
+  }
+  Listing List(const std::string& image, Namespace ns) const override {
     RunResult r = Checked(Name(), {"7z", "l", "-slt", image});
     Listing listing;
     bool inEntries = false;
@@ -522,7 +537,9 @@ class SevenZipReader : public Reader {
     bool folder = false;
     auto flush = [&] {
       if (!path.empty()) {
-        AddEntry(listing, Name(), "/" + path, folder, folder ? 0 : ToSize(size, Name()), path);
+        // ISO 9660 names come out as the recorded Windows-1252 bytes.
+        std::string shown = ns == Namespace::kIso9660 ? Utf8(DecodeWindows1252(path)) : path;
+        AddEntry(listing, Name(), "/" + shown, folder, folder ? 0 : ToSize(size, Name()), path);
       }
       path.clear();
       size.clear();
@@ -580,12 +597,7 @@ class BsdtarReader : public Reader {
   bool Extracts(Namespace ns) const override { return ns == Namespace::kJoliet; }
   // libarchive shows ISO 9660 names without a version (";1") and without a trailing ".".
   std::string Shown(Namespace ns, std::u16string_view name) const override {
-    std::string s = Utf8(name);
-    if (ns == Namespace::kIso9660) {
-      if (s.size() > 2 && s.compare(s.size() - 2, 2, ";1") == 0) s.resize(s.size() - 2);
-      if (!s.empty() && s.back() == '.') s.pop_back();
-    }
-    return s;
+    return ns == Namespace::kIso9660 ? WithoutVersionAndDot(name) : Utf8(name);
   }
   Listing List(const std::string& image, Namespace ns) const override {
     std::vector<std::string> argv = {"bsdtar", "-tvf", image};

@@ -52,6 +52,8 @@ class Reader {
   bool Available() const;
   virtual bool Lists(Namespace ns) const = 0;
   virtual bool Extracts(Namespace ns) const = 0;
+  // False for a reader that shows the Joliet tree instead whenever the image has one.
+  virtual bool ShowsIso9660BesideJoliet() const { return true; }
   // The name as this reader shows a recorded name (UTF-8). Default: the name unchanged.
   virtual std::string Shown(Namespace ns, std::u16string_view name) const;
   // Whether `shown` stands for the recorded name. Default: equal to Shown.
