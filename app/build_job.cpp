@@ -1,5 +1,7 @@
 #include "app/build_job.h"
 
+#include <chrono>
+
 #include "tree/errors.h"
 
 namespace tavrine::app {
@@ -16,6 +18,7 @@ BuildJob::~BuildJob() {
 void BuildJob::Start(const std::string& outputPath) {
   writer_.Listener(&relay_);
   const int generation = ++generation_;
+  threadEnded_.store(false);
   thread_ = std::thread([this, outputPath, generation] {
     Outcome outcome = Outcome::kFailed;
     QString error;
@@ -28,13 +31,19 @@ void BuildJob::Start(const std::string& outputPath) {
     } catch (...) {
       error = QStringLiteral("Unknown error");
     }
+    threadEnded_.store(true);
     emit ThreadDone(generation, outcome, error);
   });
 }
 
 void BuildJob::CancelAndWait() {
   if (!thread_.joinable()) return;
-  writer_.RequestCancel();
+  // SaveISO clears a stop request when it starts, so a request made while the thread is still
+  // on its way there would be lost: repeat it until the thread has ended.
+  while (!threadEnded_.load()) {
+    writer_.RequestCancel();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   thread_.join();
   writer_.Listener(nullptr);
 }

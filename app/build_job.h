@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QString>
+#include <atomic>
 #include <string>
 #include <thread>
 
@@ -58,6 +59,7 @@ class BuildJob : public QObject {
   clsISOWriter& writer_;
   Relay relay_{*this};
   std::thread thread_;
+  std::atomic<bool> threadEnded_{false};
   int generation_ = 0;  // tells a stopped build's late report from the current one's
 };
 

@@ -1,0 +1,26 @@
+// The window's tests need a QApplication; settings go to a temporary folder of their own.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <ctime>
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  if (qEnvironmentVariableIsEmpty("TAVRINE_SOURCE_DIR")) {
+    qputenv("TAVRINE_SOURCE_DIR", TAVRINE_TEST_SOURCE_DIR);
+  }
+  if (qEnvironmentVariableIsEmpty("TZ")) {
+    qputenv("TZ", "Europe/Berlin");
+    tzset();
+  }
+  QStandardPaths::setTestModeEnabled(true);
+  QTemporaryDir settings;
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
+  QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
