@@ -250,8 +250,9 @@ std::u16string UniqueForm(std::u16string_view name, bool isFile, std::int64_t n)
   return out;
 }
 
+// An empty directory identifier would read as the root's own record (ECMA-119 6.8.2.2).
 bool WithinLimits(std::u16string_view name, bool isFile) {
-  if (!isFile) return name.size() <= kMaxNameLength;
+  if (!isFile) return !name.empty() && name.size() <= kMaxNameLength;
   const auto lastDot = name.rfind(u'.');
   if (lastDot == std::u16string_view::npos) return name.size() <= kMaxNameLength;
   return lastDot <= kMaxNameLength && name.size() - lastDot - 1 <= kMaxExtensionLength;

@@ -42,7 +42,9 @@ class NameGenerator {
     std::vector<std::u16string> names;
     names.reserve(n);
     for (std::size_t i = 0; i < n; ++i) {
-      if (!names.empty() && Below(6) == 0) {
+      if (Below(200) == 0) {
+        names.emplace_back();  // a blank name, as a blank directory name trims to
+      } else if (!names.empty() && Below(6) == 0) {
         names.push_back(Variant(names[Below(static_cast<std::uint32_t>(names.size()))]));
       } else {
         names.push_back(Fresh());
@@ -108,7 +110,7 @@ class NameGenerator {
 };
 
 bool WithinLimits(const std::u16string& name, bool isFile) {
-  if (!isFile) return name.size() <= 31;
+  if (!isFile) return !name.empty() && name.size() <= 31;
   const auto dot = name.rfind(u'.');
   if (dot == std::u16string::npos) return name.size() <= 31;
   return dot <= 31 && name.size() - dot - 1 <= 3;

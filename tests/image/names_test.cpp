@@ -173,6 +173,12 @@ TEST_F(NamesTest, DirectoryNamesBeyondTheLimitAreCut) {
             (V{"ABC~DEFGHIJKLMNOPQRSTUVWXYZ0123", "ABC~DEFGHIJKLMNOPQRSTUVWXYZ01~1"}));
 }
 
+TEST_F(NamesTest, ABlankDirectoryNameGetsANumberedOne) {
+  root_->AddSubDirectory(u"   ");
+  MapNames(*root_);
+  EXPECT_EQ(Read(*root_).dirs, (V{"~1"}));
+}
+
 TEST_F(NamesTest, EveryDirectoryOfTheTreeIsNamed) {
   clsISODirectory& a = AddDir(*root_, u"alpha");
   clsISODirectory& b = AddDir(a, u"beta");
