@@ -253,8 +253,9 @@ bool clsISOWriter::SaveISO(const std::string& file_out) {
                     CopyrightFileID_.Joliet, AbstractFileID_.Joliet, BibliographicFileID_.Joliet};
 
     detail::FileSink sink(OutputFile_, file_out);
-    detail::WriteDirectoryStructures(sink, input, layout, *Root_, [this](detail::Phase phase) {
-      if (CancelRequested_.load()) throw CancelledError("the build of the image was cancelled");
+    detail::WriteDirectoryStructures(sink, input, layout, *Root_, [&](detail::Phase phase) {
+      if (CancelRequested_.load())
+        throw CancelledError("the build of " + file_out + " was cancelled");
       if (Listener_ == nullptr) return;
       if (phase == detail::Phase::PathTables) Listener_->WritingPathTable();
       if (phase == detail::Phase::DirectoryRecords) Listener_->WritingDirectoryRecords();
