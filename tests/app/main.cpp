@@ -5,17 +5,9 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <ctime>
 
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  if (qEnvironmentVariableIsEmpty("TAVRINE_SOURCE_DIR")) {
-    qputenv("TAVRINE_SOURCE_DIR", TAVRINE_TEST_SOURCE_DIR);
-  }
-  if (qEnvironmentVariableIsEmpty("TZ")) {
-    qputenv("TZ", "Europe/Berlin");
-    tzset();
-  }
   QStandardPaths::setTestModeEnabled(true);
   QTemporaryDir settings;
   QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
