@@ -4,6 +4,7 @@
 // tree after SaveISO; every extracted file must equal its source byte for byte.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -233,6 +234,81 @@ TEST(RoundTrip, TestReaderSeesTheWriterTree) {
   }
   SCOPED_TRACE("wide tree");
   CheckWithTestReader(Build(100, dir, true));
+}
+
+// The identifiers and dates of an image as the test-side reader, pycdlib and isoinfo read them
+// (7-Zip is left out: it reads recording dates as local time and ignores their offset): ISO 9660
+// values filtered, Joliet values as given (cut to their fields), recording dates with the offset
+// from GMT of each date.
+TEST(RoundTrip, IdentifiersAndDatesReadBack) {
+  TempDir dir;
+  clsISOWriter writer;
+  writer.VolumeID(false, u"my disc 1");
+  writer.VolumeID(true, u"Disque \u00E9t\u00E9 \u65E5\u672C");
+  writer.PublisherID(false, u"Pub & Co %1");
+  writer.PublisherID(true, u"\u00C9ditions \u65E5\u672C\u8A9E");
+  writer.DataPreparerID(true, u"Pr\u00E9parateur");
+  writer.VolumeSetID(false, u"set one");
+  writer.VolumeCreation(DateTime{2024, 3, 5, 9, 7, 3, 60});
+  clsISOFile* summer = writer.Root()->Files().Add(dir.WriteFile("a", "a"), u"summer.txt");
+  clsISOFile* winter = writer.Root()->Files().Add(dir.WriteFile("b", "bb"), u"winter.txt");
+  clsISOFile* unknown = writer.Root()->Files().Add(dir.WriteFile("c", "ccc"), u"unknown.txt");
+  ASSERT_TRUE(summer && winter && unknown);
+  summer->CreationDate(DateTime{2021, 6, 15, 14, 34, 56, 120});
+  winter->CreationDate(DateTime{2023, 1, 2, 3, 4, 5, std::nullopt});  // local: Berlin, +1 h
+  unknown->CreationDate(DateTime::Zero());
+  const std::string path = dir / "ids.iso";
+  ASSERT_TRUE(writer.SaveISO(path));
+
+  IsoImage image(path);
+  const VolumeDescriptor& p = image.Primary().descriptor;
+  const VolumeDescriptor& j = image.Joliet().descriptor;
+  EXPECT_EQ(p.volumeId.text, u"MY_DISC_1");
+  EXPECT_EQ(p.publisherId.text, u"Pub & Co 1");
+  EXPECT_EQ(p.volumeSetId.text, u"SET_ONE");
+  EXPECT_EQ(p.systemId.text, u"WIN32");
+  EXPECT_EQ(j.volumeId.text, u"Disque \u00E9t\u00E9 \u65E5\u672C");
+  EXPECT_EQ(j.publisherId.text, u"\u00C9ditions \u65E5\u672C\u8A9E");
+  EXPECT_EQ(j.dataPreparerId.text, u"Pr\u00E9parateur");
+  for (const VolumeDescriptor* d : {&p, &j}) {
+    EXPECT_EQ(d->creation.digits, "2024030509070300");
+    EXPECT_EQ(d->creation.offset, 4);
+    EXPECT_TRUE(d->modification.IsUnset());
+    EXPECT_EQ(d->root.date.bytes, (std::array<std::uint8_t, 7>{124, 3, 5, 9, 7, 3, 4}));
+  }
+  for (const Volume* v : {&image.Primary(), &image.Joliet()}) {
+    bool joliet = v == &image.Joliet();
+    auto date = [&](const char16_t* iso, const char16_t* jol) {
+      const Entry* e = v->Find(joliet ? jol : iso);
+      return e == nullptr ? std::array<std::uint8_t, 7>{} : e->date().bytes;
+    };
+    EXPECT_EQ(date(u"/SUMMER.TXT", u"/summer.txt"),
+              (std::array<std::uint8_t, 7>{121, 6, 15, 14, 34, 56, 8}));
+    EXPECT_EQ(date(u"/WINTER.TXT", u"/winter.txt"),
+              (std::array<std::uint8_t, 7>{123, 1, 2, 3, 4, 5, 4}));
+    EXPECT_EQ(date(u"/UNKNOWN.TXT", u"/unknown.txt"), (std::array<std::uint8_t, 7>{}));
+  }
+
+  // pycdlib
+  RunResult ids =
+      RunProgram({"/usr/bin/python3", ReaderScriptDir() + "/pycdlib_reader.py", "ids", path});
+  ASSERT_EQ(ids.exitCode, 0) << ids.err;
+  for (const char* line :
+       {"iso\tvolume\tMY_DISC_1\n", "iso\tpublisher\tPub & Co 1\n", "iso\tvolume_set\tSET_ONE\n",
+        "iso\tcreation\t20240305090703 60\n", "joliet\tcreation\t20240305090703 60\n",
+        "joliet\tvolume\tDisque \xC3\xA9t\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC\n",
+        "joliet\tpublisher\t\xC3\x89"
+        "ditions \xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\n",
+        "iso\tdate:/SUMMER.TXT\t20210615143456 120\n",
+        "joliet\tdate:/winter.txt\t20230102030405 60\n"}) {
+    EXPECT_NE(ids.out.find(line), std::string::npos) << "pycdlib lacks: " << line << ids.out;
+  }
+  // isoinfo, primary descriptor
+  RunResult d = RunProgram({"isoinfo", "-d", "-i", path});
+  ASSERT_EQ(d.exitCode, 0) << d.err;
+  EXPECT_NE(d.out.find("Volume id: MY_DISC_1\n"), std::string::npos) << d.out;
+  EXPECT_NE(d.out.find("Publisher id: Pub & Co 1\n"), std::string::npos) << d.out;
+  EXPECT_NE(d.out.find("Joliet with UCS level 3 found"), std::string::npos) << d.out;
 }
 
 struct Case {

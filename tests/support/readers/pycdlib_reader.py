@@ -3,6 +3,9 @@
 
   pycdlib_reader.py list IMAGE            one line per entry: NS TAB D|F TAB SIZE TAB PATH
   pycdlib_reader.py extract IMAGE NS DIR  writes every file of namespace NS (iso or joliet)
+  pycdlib_reader.py ids IMAGE             NS TAB FIELD TAB VALUE for the descriptor identifiers
+                                          and the creation date (digits and offset in minutes);
+                                          and NS TAB date:PATH TAB the recording date of a file
 
 The tree is walked through pycdlib's parsed directory records, so names are the identifiers as
 recorded: ISO 9660 bytes decoded as Windows-1252 (undefined bytes keep their value), Joliet as
@@ -84,6 +87,32 @@ def main():
                             iso.get_file_from_iso_fp(out, iso_path=path)
                     except pycdlib.pycdlibexception.PyCdlibException as e:
                         raise SystemExit('%s: %s' % (path, e))
+        elif command == 'ids':
+            lines = []
+            for ns, vd in (('iso', iso.pvd), ('joliet', iso.joliet_vd)):
+                if vd is None:
+                    continue
+                fields = (('volume', vd.volume_identifier), ('system', vd.system_identifier),
+                          ('publisher', vd.publisher_identifier.text),
+                          ('preparer', vd.preparer_identifier.text),
+                          ('application', vd.application_identifier.text),
+                          ('volume_set', vd.volume_set_identifier))
+                for field, raw in fields:
+                    if ns == 'joliet':
+                        value = raw[:len(raw) // 2 * 2].decode('utf-16_be')
+                    else:
+                        value = decode_iso(raw)
+                    lines.append('%s\t%s\t%s' % (ns, field, value.rstrip('\x00 ')))
+                d = vd.volume_creation_date
+                lines.append('%s\tcreation\t%04d%02d%02d%02d%02d%02d %d' % (
+                    ns, d.year, d.month, d.dayofmonth, d.hour, d.minute, d.second,
+                    d.gmtoffset * 15))
+                for path, rec in entries(iso, ns):
+                    r = rec.date
+                    lines.append('%s\tdate:%s\t%04d%02d%02d%02d%02d%02d %d' % (
+                        ns, path, 1900 + r.years_since_1900, r.month, r.day_of_month, r.hour,
+                        r.minute, r.second, r.gmtoffset * 15))
+            sys.stdout.buffer.write(('\n'.join(lines) + '\n').encode('utf-8'))
         else:
             raise SystemExit('unknown command ' + command)
     finally:
