@@ -112,6 +112,9 @@ void FileListView::mouseDoubleClickEvent(QMouseEvent* event) {
 void FileListView::mousePressEvent(QMouseEvent* event) {
   dragging_ = true;
   QTreeView::mousePressEvent(event);
+  if (dragCursor_ && indexAt(event->position().toPoint()).isValid()) {
+    viewport()->setCursor(*dragCursor_);
+  }
   draggedRow_ = SelectedRow();
 }
 
@@ -125,6 +128,7 @@ void FileListView::mouseMoveEvent(QMouseEvent* event) {
 
 void FileListView::mouseReleaseEvent(QMouseEvent* event) {
   dragging_ = false;
+  viewport()->setCursor(Qt::ArrowCursor);
   QTreeView::mouseReleaseEvent(event);
 }
 

@@ -3,10 +3,12 @@
 #pragma once
 
 #include <QAbstractListModel>
+#include <QCursor>
 #include <QList>
 #include <QStringList>
 #include <QTreeView>
 #include <QUrl>
+#include <optional>
 
 namespace tavrine::app {
 
@@ -40,6 +42,8 @@ class FileListView : public QTreeView {
  public:
   explicit FileListView(QWidget* parent = nullptr);
   FileListModel& Model() { return model_; }
+  // The pointer shown while an item is pressed; without one the arrow stays.
+  void DragCursor(const QCursor& cursor) { dragCursor_ = cursor; }
 
  signals:
   void FilesDropped(const QList<QUrl>& urls);
@@ -61,6 +65,7 @@ class FileListView : public QTreeView {
   void DragOver(const QPoint& position);
 
   FileListModel model_;
+  std::optional<QCursor> dragCursor_;
   bool dragging_ = false;
   int draggedRow_ = -1;
 };

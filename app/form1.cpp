@@ -239,17 +239,25 @@ void Form1::LoadSkin() {
   setStyleSheet(QString::fromUtf8(file.readAll()));
 }
 
-void Form1::LoadHandCursor() {
-  QFile file(programFolder_ + QStringLiteral("/HAND-M.CUR"));
-  if (file.open(QIODevice::ReadOnly)) {
-    const QByteArray bytes = file.readAll();
-    QPixmap pixmap;
-    if (pixmap.loadFromData(bytes)) {
-      const QPoint hot = CursorHotSpot(bytes);
-      handCursor_ = QCursor(pixmap, hot.x(), hot.y());
-    }
+// A cursor from an icon or cursor file next to the program, when present and readable.
+std::optional<QCursor> Form1::CursorFile(const char* name) const {
+  QFile file(programFolder_ + QLatin1Char('/') + QLatin1String(name));
+  if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
+  const QByteArray bytes = file.readAll();
+  QPixmap pixmap;
+  if (!pixmap.loadFromData(bytes)) return std::nullopt;
+  // Type 2 in the header marks a cursor file, whose directory entry holds the hot spot.
+  if (bytes.size() >= 4 && bytes[2] == 2) {
+    const QPoint hot = CursorHotSpot(bytes);
+    return QCursor(pixmap, hot.x(), hot.y());
   }
+  return QCursor(pixmap);
+}
+
+void Form1::LoadHandCursor() {
+  if (const std::optional<QCursor> hand = CursorFile("HAND-M.CUR")) handCursor_ = *hand;
   for (QPushButton* b : pushButtons_) b->setCursor(handCursor_);
+  if (const std::optional<QCursor> drag = CursorFile("drag.ico")) ListView1_->DragCursor(*drag);
 }
 
 void Form1::SelectStoredIsoType() {

@@ -10,6 +10,7 @@
 #include <QUrl>
 #include <QWidget>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -87,6 +88,7 @@ class Form1 : public QWidget {
   void BuildControls();
   void Load();
   void LoadSkin();
+  std::optional<QCursor> CursorFile(const char* name) const;
   void LoadHandCursor();
   void SelectStoredIsoType();
   void FillIdentifierFields();

@@ -2,6 +2,7 @@
 // reordering.
 #include <sys/stat.h>
 
+#include <QApplication>
 #include <QDragEnterEvent>
 #include <QElapsedTimer>
 #include <QKeyEvent>
@@ -120,7 +121,24 @@ TEST_F(ListTest, DeleteAndClearDuringAJobDoNothing) {
   QCoreApplication::postEvent(View(),
                               new QKeyEvent(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier));
   QMetaObject::invokeMethod(Child<QPushButton>("PushButton6"), "click", Qt::QueuedConnection);
+  // A look at the pointer while the first file is added (posted from the first breath, so it
+  // runs at the next one).
+  bool busyWhileAdding = false;
+  QMetaObject::invokeMethod(
+      View(),
+      [&] {
+        QMetaObject::invokeMethod(
+            View(),
+            [&] {
+              busyWhileAdding = window_->Busy() && QApplication::overrideCursor() != nullptr &&
+                                QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+            },
+            Qt::QueuedConnection);
+      },
+      Qt::QueuedConnection);
   RunJob();
+  EXPECT_TRUE(busyWhileAdding);
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
   EXPECT_EQ(Listed(), (QStringList{file, file}));
   Key(Qt::Key_Delete);  // idle again
   EXPECT_EQ(Listed(), QStringList{file});

@@ -4,6 +4,7 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QProgressBar>
 #include <QStandardPaths>
 #include <QTreeView>
@@ -147,6 +148,50 @@ TEST_F(WindowTest, OutputFolderTypedAndPicked) {
   Click("PushButton9");  // the root keeps its one separator
   EXPECT_EQ(text1->text(), QStringLiteral("/"));
   EXPECT_EQ(dialogs_.folderStarts.last(), QStringLiteral("/data/out"));
+}
+
+// A 2 x 2 icon (type 1) or cursor (type 2) file with a 32-bit image; hotX and hotY fill the
+// fields that an icon uses for planes and bit count.
+std::string IconFile(int type, int hotX, int hotY) {
+  std::string f;
+  auto u8 = [&](int v) { f.push_back(static_cast<char>(v)); };
+  auto u16 = [&](int v) { u8(v & 0xFF), u8((v >> 8) & 0xFF); };
+  auto u32 = [&](int v) { u16(v & 0xFFFF), u16((v >> 16) & 0xFFFF); };
+  u16(0), u16(type), u16(1);                         // directory header
+  u8(2), u8(2), u8(0), u8(0), u16(hotX), u16(hotY);  // entry: size, colours, hot spot
+  u32(40 + 16 + 8), u32(22);                         // image bytes and offset
+  u32(40), u32(2), u32(4), u16(1), u16(32), u32(0), u32(0), u32(0), u32(0), u32(0), u32(0);
+  for (int i = 0; i < 4; ++i) u32(static_cast<int>(0xFF0000FFu & 0x7FFFFFFF));  // pixels
+  for (int i = 0; i < 8; ++i) u8(0);                                            // AND mask
+  return f;
+}
+
+TEST_F(WindowTest, CursorFilesNextToTheProgram) {
+  temp_.WriteFile("HAND-M.CUR", IconFile(2, 1, 0));
+  temp_.WriteFile("drag.ico", IconFile(1, 0, 0));
+  Open();
+  for (const char* b : {"PushButton1", "PushButton9"}) {
+    EXPECT_EQ(Child<QPushButton>(b)->cursor().shape(), Qt::BitmapCursor) << b;
+    EXPECT_EQ(Child<QPushButton>(b)->cursor().hotSpot(), QPoint(1, 0)) << b;
+  }
+  auto* view = Child<QTreeView>("ListView1");
+  dialogs_.files = {{QStringLiteral("/a")}};
+  Click("PushButton1");
+  const QPoint at = view->visualRect(view->model()->index(0, 0)).center();
+  QMouseEvent press(QEvent::MouseButtonPress, at, view->viewport()->mapToGlobal(at), Qt::LeftButton,
+                    Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(view->viewport(), &press);
+  EXPECT_EQ(view->viewport()->cursor().shape(), Qt::BitmapCursor);
+  QMouseEvent release(QEvent::MouseButtonRelease, at, view->viewport()->mapToGlobal(at),
+                      Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(view->viewport(), &release);
+  EXPECT_EQ(view->viewport()->cursor().shape(), Qt::ArrowCursor);
+
+  // An unreadable file is no error: the platform's hand stays.
+  temp_.WriteFile("HAND-M.CUR", "not a cursor");
+  Open();
+  EXPECT_EQ(Child<QPushButton>("PushButton1")->cursor().shape(), Qt::PointingHandCursor);
+  EXPECT_TRUE(dialogs_.errors.isEmpty());
 }
 
 TEST_F(WindowTest, HelpAndSkin) {
