@@ -4,6 +4,7 @@
 // tree after SaveISO; every extracted file must equal its source byte for byte.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <filesystem>
@@ -76,9 +77,10 @@ class TreeBuilder {
     }
   }
 
-  // One wide directory: many long names that share their first 29 characters.
+  // One wide directory: many long names that share their first 29 characters (two-digit "~"
+  // numbers), extents of several blocks, and Joliet path tables longer than the ISO 9660 ones.
   void FillWide(clsISODirectory& d) {
-    for (int i = 0; i < 14; ++i) {
+    for (int i = 0; i < 40; ++i) {
       AddNamedFile(d, u"a_shared_prefix_of_thirty_chars_" + Number(i) + u".txt", Pick(0, 3000));
       auto sub = d.AddSubDirectory(u"a_shared_directory_prefix_of_29_more_" + Number(i));
       if (i % 4 == 0) AddNamedFile(*sub, u"inside.txt", 10);
@@ -223,7 +225,45 @@ void CheckWithTestReader(const BuiltImage& built) {
     std::vector<std::u16string> gotOrder;
     for (const Entry& c : v.root.children) gotOrder.push_back(c.name);
     EXPECT_EQ(gotOrder, wantOrder);
+    // The deliberate choices that the independent readers meet: names without a version (";1").
+    for (const ExpectedEntry& e : got) EXPECT_EQ(e.path.find(u';'), std::u16string::npos);
   }
+}
+
+// What the generated trees are meant to exercise is really in them.
+TEST(RoundTrip, GeneratedTreesHoldTheCasesTheyAreFor) {
+  TempDir dir;
+  bool unsorted = false;
+  bool tilde = false;
+  bool nonAscii = false;
+  bool empty = false;
+  for (std::uint32_t seed : {11u, 12u, 13u}) {
+    IsoImage image(Build(seed, dir, false).path);
+    WalkEntries(image.Primary().root, [&](const std::u16string& path, const Entry& e) {
+      tilde = tilde || path.find(u'~') != std::u16string::npos;
+      nonAscii =
+          nonAscii || std::any_of(path.begin(), path.end(), [](char16_t c) { return c > 0x7F; });
+      empty = empty || (!e.IsDirectory() && e.size() == 0);
+      if (e.IsDirectory()) {
+        unsorted = unsorted || !std::is_sorted(e.children.begin(), e.children.end(),
+                                               [](const Entry& a, const Entry& b) {
+                                                 return a.record.identifier < b.record.identifier;
+                                               });
+      }
+    });
+  }
+  EXPECT_TRUE(unsorted) << "no directory with records out of identifier order";
+  EXPECT_TRUE(tilde) << "no \"~\" numbered name";
+  EXPECT_TRUE(nonAscii) << "no name beyond ASCII";
+  EXPECT_TRUE(empty) << "no empty file";
+
+  IsoImage wide(Build(100, dir, true).path);
+  const VolumeDescriptor& p = wide.Primary().descriptor;
+  const VolumeDescriptor& j = wide.Joliet().descriptor;
+  EXPECT_GT(wide.Primary().root.size(), 2048u) << "the wide root extent fits one block";
+  EXPECT_GT(j.pathTableSize, 2048u) << "the Joliet path table fits one block";
+  EXPECT_LT(p.pathTableSize, j.pathTableSize);
+  EXPECT_NE(wide.Primary().root.Child(u"A_SHARED_PREFIX_OF_THIRTY_CH~10.TXT"), nullptr);
 }
 
 TEST(RoundTrip, TestReaderSeesTheWriterTree) {
