@@ -247,6 +247,69 @@ TEST_F(GenisoimageImage, FindsTruncatedImageAndMissingTerminator) {
   ExpectFault(18 * 2048 + 1, "XXXXX", "block 18 is not a volume descriptor");
 }
 
+TEST_F(GenisoimageImage, FindsPathTableNameDisagreeingWithTheRecord) {
+  const Volume& iso = image_->Primary();
+  const Entry* sub = iso.Find(u"/SUB");
+  ASSERT_NE(sub, nullptr);
+  std::size_t at = 0;
+  for (std::size_t i = 0; i + 1 < sub->directoryNumber; ++i) {
+    std::size_t n = iso.pathTable[i].identifierLength;
+    at += 8 + n + n % 2;
+  }
+  // "SUB" becomes "SUC" in both tables, so only the cross-check with the walk can see it.
+  std::string bytes = image_->Bytes();
+  bytes[std::uint64_t{iso.descriptor.typeLPathTable} * 2048 + at + 10] = 'C';
+  bytes[std::uint64_t{iso.descriptor.typeMPathTable} * 2048 + at + 10] = 'C';
+  try {
+    IsoImage::FromBytes(bytes, "patched");
+    ADD_FAILURE() << "no fault found";
+  } catch (const IsoFormatError& e) {
+    EXPECT_NE(std::string(e.what()).find("path table identifier SUC differs"), std::string::npos)
+        << e.what();
+  }
+}
+
+TEST_F(GenisoimageImage, FindsBytesAfterTheLastRecordOfABlock) {
+  const Entry& root = image_->Primary().root;
+  ExpectFault(std::uint64_t{root.extent()} * 2048 + 2047, "\x01", "non-zero bytes after the last");
+}
+
+TEST_F(GenisoimageImage, FindsFileRunningPastTheVolume) {
+  const Entry* a = image_->Primary().Find(u"/A.TXT;1");
+  ASSERT_NE(a, nullptr);
+  std::uint32_t beyond = image_->Primary().descriptor.volumeSpaceSize;
+  std::string both(8, '\0');
+  for (int i = 0; i < 4; ++i) {
+    both[i] = static_cast<char>(beyond >> (8 * i));
+    both[7 - i] = static_cast<char>(beyond >> (8 * i));
+  }
+  ExpectFault(a->record.imageOffset + 2, both, "runs past the volume space size");
+}
+
+TEST(IsoReaderOnGenisoimage, ImageWithoutJolietAndManyDirectories) {
+  ASSERT_TRUE(ProgramAvailable("genisoimage")) << "genisoimage is not installed (scripts/deps.sh)";
+  TempDir d;
+  // 300 directories: a path table of several blocks, and a root extent of several blocks.
+  for (int i = 0; i < 300; ++i) {
+    d.WriteFile("src/directory_" + std::to_string(i) + "/f" + std::to_string(i % 7), "x");
+  }
+  RunResult r = RunProgram({"genisoimage", "-quiet", "-o", d / "g.iso", d / "src"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  IsoImage image(d / "g.iso");
+  EXPECT_FALSE(image.HasJoliet());
+  EXPECT_THROW(image.Joliet(), IsoFormatError);
+  EXPECT_EQ(image.TerminatorBlock(), 17u);
+  const Volume& v = image.Primary();
+  EXPECT_EQ(v.directoryCount, 301u);
+  EXPECT_EQ(v.fileCount, 300u);
+  EXPECT_GT(v.descriptor.pathTableSize, 2048u);
+  EXPECT_GT(v.root.size(), 2048u);
+  EXPECT_EQ(v.pathTable.size(), 301u);
+  for (const Entry& c : v.root.children)
+    EXPECT_EQ(v.pathTable.at(c.directoryNumber - 1u).parent, 1);
+  EXPECT_THROW(image.Block(v.descriptor.volumeSpaceSize), IsoFormatError);
+}
+
 TEST(IsoReaderText, DecodesSingleByteAndUcs2) {
   EXPECT_EQ(DecodeWindows1252("A\x80\xE9\x81\x9F"), std::u16string(u"A\u20AC\u00E9\u0081\u0178"));
   EXPECT_EQ(DecodeUcs2BigEndian(std::string("\x00\x41\x65\xE5", 4)), std::u16string(u"A\u65E5"));
