@@ -647,11 +647,25 @@ class IsoInfoReader : public Reader {
   }
   // libcdio converts a Joliet name into a UTF-8 buffer of the name's UCS-2 byte length, so a
   // name whose UTF-8 form is longer comes out cut: such a shown name must be a prefix of it.
+  // It also shows a ";" of a Joliet name as "." (as if it began a version).
   bool Matches(Namespace ns, std::u16string_view name, const std::string& shown) const override {
+    if (ns == Namespace::kJoliet && name.find(u';') != std::u16string_view::npos) {
+      std::u16string dotted(name);
+      std::replace(dotted.begin(), dotted.end(), u';', u'.');
+      return Matches(ns, dotted, shown);
+    }
     std::string full = Shown(ns, name);
     if (shown == full) return true;
     return ns == Namespace::kJoliet && full.size() > 2 * name.size() && !shown.empty() &&
            full.compare(0, shown.size(), shown) == 0;
+  }
+  // libcdio looks a Joliet directory up by its shown name, in which ";" became ".", and so
+  // cannot open a directory whose name holds ";" ("Error getting above directory information").
+  bool Reaches(Namespace ns, std::u16string_view path) const override {
+    if (ns != Namespace::kJoliet) return true;
+    std::size_t lastSlash = path.rfind(u'/');
+    return path.substr(0, lastSlash == std::u16string_view::npos ? 0 : lastSlash).find(u';') ==
+           std::u16string_view::npos;
   }
   Listing List(const std::string& image, Namespace ns) const override {
     std::vector<std::string> argv = {"iso-info", "--no-header", "-l", "-i", image};
@@ -663,6 +677,9 @@ class IsoInfoReader : public Reader {
       if (!line.empty() && line[0] == '/' && line.size() >= 2 &&
           line.compare(line.size() - 2, 2, "/:") == 0) {
         dir = line.substr(0, line.size() - 1);
+        // Headers keep a ";" of a Joliet name that the entry lines show as ".": the listing
+        // takes the entries' form, so that children sit below their directory's shown name.
+        if (ns == Namespace::kJoliet) std::replace(dir.begin(), dir.end(), ';', '.');
         continue;
       }
       if (line.size() < 4 || line[0] != ' ' || line[1] != ' ' || (line[2] != 'd' && line[2] != '-'))
@@ -716,6 +733,10 @@ bool Reader::CanExtract(Namespace, std::u16string_view) const {
   return true;
 }
 
+bool Reader::Reaches(Namespace, std::u16string_view) const {
+  return true;
+}
+
 const std::vector<const Reader*>& AllReaders() {
   static const PycdlibReader pycdlib;
   static const IsoinfoReader isoinfo;
@@ -746,6 +767,7 @@ std::vector<std::string> CompareListing(const Reader& reader, Namespace ns,
     std::size_t slash = x.path.rfind(u'/');
     std::u16string parent = x.path.substr(0, slash);
     std::u16string name = x.path.substr(slash + 1);
+    if (!reader.Reaches(ns, x.path)) continue;  // the reader's named limitation
     auto parentShown = shownOf.find(parent);
     if (parentShown == shownOf.end()) continue;  // its parent was missing already
     const std::string& dir = parentShown->second;

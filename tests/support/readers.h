@@ -58,6 +58,9 @@ class Reader {
   virtual std::string Shown(Namespace ns, std::u16string_view name) const;
   // Whether `shown` stands for the recorded name. Default: equal to Shown.
   virtual bool Matches(Namespace ns, std::u16string_view name, const std::string& shown) const;
+  // Whether the reader can show the entry of this recorded path ("/"-joined names) at all.
+  // Default: yes.
+  virtual bool Reaches(Namespace ns, std::u16string_view path) const;
   // Whether the reader can extract a file of this recorded path ("/"-joined names). Default: yes.
   virtual bool CanExtract(Namespace ns, std::u16string_view path) const;
   // Throws std::runtime_error with the reader's own words when it fails on the image.
