@@ -54,7 +54,7 @@ ISO_CONTENDERS = ("tavrine-cli", "genisoimage", "xorriso")
 FLOOR_CONTENDERS = ("floor cat", "floor read/write")
 # Not a floor: what listing the input and reading each file's size and date costs, which every
 # image writer must do and the floor (given its file list) does not.
-LISTING = "listing (find, stat)"
+LISTING = "listing (find+stat)"
 ALL_CONTENDERS = ISO_CONTENDERS + FLOOR_CONTENDERS + (LISTING,)
 
 
