@@ -92,6 +92,16 @@ class TreeBuilder {
     }
   }
 
+  // A root whose ISO 9660 records end exactly at 2048 bytes (68 + 45 x 44), so that its extent
+  // gets the whole block of padding; files of exactly one and two blocks get theirs too.
+  void FillExactBlock(clsISODirectory& d) {
+    for (int i = 0; i < 45; ++i) {
+      std::u16string n = Number(i);
+      if (n.size() < 2) n = u"0" + n;
+      AddNamedFile(d, u"file_" + n + u".txt", i % 3 == 0 ? 2048 : (i % 3 == 1 ? 4096 : 0));
+    }
+  }
+
   const std::map<const clsISOFile*, Source>& sources() const { return sources_; }
 
  private:
@@ -174,15 +184,23 @@ struct BuiltImage {
   Expected expected;
 };
 
-BuiltImage Build(std::uint32_t seed, const TempDir& dir, bool wide, bool joliet = true) {
+enum class Shape { kRandom, kWide, kExactBlock };
+
+BuiltImage Build(std::uint32_t seed, const TempDir& dir, Shape shape, bool joliet = true) {
   clsISOWriter writer;
   writer.Joliet(joliet);
   writer.VolumeCreation(DateTime{2024, 3, 5, 9, 7, 3, 60});
   TreeBuilder builder(seed, dir);
-  if (wide) {
-    builder.FillWide(*writer.Root());
-  } else {
-    builder.Fill(*writer.Root(), 0);
+  switch (shape) {
+    case Shape::kRandom:
+      builder.Fill(*writer.Root(), 0);
+      break;
+    case Shape::kWide:
+      builder.FillWide(*writer.Root());
+      break;
+    case Shape::kExactBlock:
+      builder.FillExactBlock(*writer.Root());
+      break;
   }
   BuiltImage out;
   out.path = dir / ("tree" + std::to_string(seed) + (joliet ? "" : "-iso") + ".iso");
@@ -246,7 +264,7 @@ TEST(RoundTrip, GeneratedTreesHoldTheCasesTheyAreFor) {
   bool nonAscii = false;
   bool empty = false;
   for (std::uint32_t seed : {11u, 12u, 13u}) {
-    IsoImage image(Build(seed, dir, false).path);
+    IsoImage image(Build(seed, dir, Shape::kRandom).path);
     WalkEntries(image.Primary().root, [&](const std::u16string& path, const Entry& e) {
       tilde = tilde || path.find(u'~') != std::u16string::npos;
       nonAscii =
@@ -265,7 +283,14 @@ TEST(RoundTrip, GeneratedTreesHoldTheCasesTheyAreFor) {
   EXPECT_TRUE(nonAscii) << "no name beyond ASCII";
   EXPECT_TRUE(empty) << "no empty file";
 
-  IsoImage wide(Build(100, dir, true).path);
+  IsoImage exact(Build(200, dir, Shape::kExactBlock).path);
+  const Entry& root = exact.Primary().root;
+  EXPECT_EQ(root.size(), 4096u) << "records ending at 2048 are followed by a whole block";
+  ASSERT_EQ(root.children.size(), 45u);
+  EXPECT_EQ(root.children.back().record.imageOffset + 44,
+            (std::uint64_t{root.extent()} + 1) * 2048);
+
+  IsoImage wide(Build(100, dir, Shape::kWide).path);
   const VolumeDescriptor& p = wide.Primary().descriptor;
   const VolumeDescriptor& j = wide.Joliet().descriptor;
   EXPECT_GT(wide.Primary().root.size(), 2048u) << "the wide root extent fits one block";
@@ -278,10 +303,10 @@ TEST(RoundTrip, TestReaderSeesTheWriterTree) {
   TempDir dir;
   for (std::uint32_t seed = 1; seed <= 6; ++seed) {
     SCOPED_TRACE("seed " + std::to_string(seed));
-    CheckWithTestReader(Build(seed, dir, false));
+    CheckWithTestReader(Build(seed, dir, Shape::kRandom));
   }
   SCOPED_TRACE("wide tree");
-  CheckWithTestReader(Build(100, dir, true));
+  CheckWithTestReader(Build(100, dir, Shape::kWide));
 }
 
 // The identifiers and dates of an image as the test-side reader, pycdlib and isoinfo read them
@@ -380,9 +405,10 @@ TEST_P(RoundTripThroughReader, ListsAndExtractsEveryEntry) {
   TempDir dir;
   std::vector<BuiltImage> images;
   for (int i = 0; i < kTreesPerReader; ++i) {
-    images.push_back(Build(static_cast<std::uint32_t>(11 + i), dir, false));
+    images.push_back(Build(static_cast<std::uint32_t>(11 + i), dir, Shape::kRandom));
   }
-  images.push_back(Build(100, dir, true));
+  images.push_back(Build(100, dir, Shape::kWide));
+  images.push_back(Build(200, dir, Shape::kExactBlock));
   for (const BuiltImage& built : images) {
     SCOPED_TRACE(built.path);
     const auto& want = ns == Namespace::kJoliet ? built.expected.joliet : built.expected.iso;
@@ -425,7 +451,7 @@ TEST_P(IsoOnlyRoundTrip, ListsAndExtractsEveryEntry) {
   ASSERT_TRUE(reader.Available()) << reader.Name() << " is not installed (scripts/deps.sh)";
   TempDir dir;
   for (std::uint32_t seed : {21u, 22u}) {
-    BuiltImage built = Build(seed, dir, seed == 22u, false);
+    BuiltImage built = Build(seed, dir, seed == 22u ? Shape::kExactBlock : Shape::kRandom, false);
     SCOPED_TRACE(built.path);
     IsoImage image(built.path);
     EXPECT_FALSE(image.HasJoliet());
