@@ -357,7 +357,9 @@ def header_lines(args, contenders, started_load, tavrine):
         % (platform.machine(), os.cpu_count(), platform.release(), started_load),
         "- rounds: %d, interleaved; warm page cache; output deleted and `sync` between runs"
         % args.rounds,
-        "- tavrine-cli: %s (commit %s)" % (tavrine, tavrine_rev),
+        "- tavrine-cli: %s (source at commit %s)" % (os.path.relpath(tavrine, REPO)
+                                                     if tavrine.startswith(REPO + os.sep)
+                                                     else tavrine, tavrine_rev),
         "- genisoimage: %s; xorriso: %s" % (
             tool_version(["genisoimage", "--version"]), tool_version(["xorriso", "-version"])),
         "- contenders: %s" % ", ".join(c.name for c in contenders),
