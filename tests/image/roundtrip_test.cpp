@@ -90,6 +90,9 @@ class TreeBuilder {
       auto sub = d.AddSubDirectory(u"a_shared_directory_prefix_of_29_more_" + Number(i));
       if (i % 4 == 0) AddNamedFile(*sub, u"inside.txt", 10);
     }
+    // The longest Joliet names a record holds: 110 code units (a 254-byte record).
+    auto longest = d.AddSubDirectory(std::u16string(110, u'd'));
+    AddNamedFile(*longest, std::u16string(106, u'f') + u".txt", 5);
   }
 
   // A root whose ISO 9660 records end exactly at 2048 bytes (68 + 45 x 44), so that its extent

@@ -595,9 +595,10 @@ class BsdtarReader : public Reader {
   std::vector<std::string> Programs() const override { return {"bsdtar"}; }
   bool Lists(Namespace) const override { return true; }
   bool Extracts(Namespace ns) const override { return ns == Namespace::kJoliet; }
-  // libarchive shows ISO 9660 names without a version (";1") and without a trailing ".".
+  // libarchive shows ISO 9660 names without a version (";1") and without a trailing ".", and at
+  // most 103 characters of a Joliet name.
   std::string Shown(Namespace ns, std::u16string_view name) const override {
-    return ns == Namespace::kIso9660 ? WithoutVersionAndDot(name) : Utf8(name);
+    return ns == Namespace::kIso9660 ? WithoutVersionAndDot(name) : Utf8(name.substr(0, 103));
   }
   Listing List(const std::string& image, Namespace ns) const override {
     std::vector<std::string> argv = {"bsdtar", "-tvf", image};
