@@ -127,9 +127,11 @@ const char* NamespaceName(Namespace ns) {
 }
 
 std::string ReaderScriptDir() {
-  const char* source = std::getenv("TAVRINE_SOURCE_DIR");
-  std::string base = source != nullptr ? source : ".";
-  return base + "/tests/support/readers";
+  if (const char* source = std::getenv("TAVRINE_SOURCE_DIR"); source != nullptr && *source != 0) {
+    return std::string(source) + "/tests/support/readers";
+  }
+  // Run outside CTest: the folder beside this source file.
+  return (fs::path(__FILE__).parent_path() / "readers").string();
 }
 
 namespace {
