@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <unordered_map>
 
 #include "fileio/file_access.h"
 #include "image/encoding.h"
@@ -140,6 +141,31 @@ template void SizeDirectories<JolietTree>(const std::vector<clsISODirectory*>&);
 
 namespace {
 
+void CheckJolietNamesUnique(const std::vector<clsISODirectory*>& preOrder) {
+  // Files are unique among files and sub-directories among sub-directories (ignoring case), but
+  // a file and a sub-directory may share a name, and a directory attached by reference may
+  // repeat one. Joliet records carry the names as given, and readers compare them ignoring
+  // case: two equal records would make one entry unreachable, so the build is refused.
+  std::unordered_map<std::u16string, bool> seen;  // folded name -> is a directory
+  for (const clsISODirectory* directory : preOrder) {
+    seen.clear();
+    auto check = [&](const std::u16string& name, bool isDirectory) {
+      const auto [it, added] = seen.emplace(text::Fold(name), isDirectory);
+      if (added) return;
+      const char* first = it->second ? "a directory" : "a file";
+      const char* second = isDirectory ? "a directory" : "a file";
+      throw InputError(ImagePath(*directory) + ": " + first + " and " + second +
+                       " are both named '" + text::ToUtf8(name) +
+                       "' (names in one directory must differ, ignoring case)");
+    };
+    for (std::int32_t i = 0; i < directory->SubDirectoryCount(); ++i) {
+      check(directory->SubDirectory(i)->JolietName(), true);
+    }
+    const clsISOFiles& files = directory->Files();
+    for (std::int32_t i = 0; i < files.Count(); ++i) check(files.File(i).JolietName(), false);
+  }
+}
+
 template <class Tree>
 void AssignDirectoryAddresses(const std::vector<clsISODirectory*>& preOrder, std::int64_t& next) {
   for (clsISODirectory* directory : preOrder) {
@@ -211,7 +237,10 @@ ImageLayout LayOut(clsISODirectory& root, bool joliet) {
   layout.firstDirectoryBlock = joliet ? 19 + 2 * layout.isoPathBlocks + 2 * layout.jolietPathBlocks
                                       : 18 + 2 * layout.isoPathBlocks;
   SizeDirectories<IsoTree>(layout.preOrder);
-  if (joliet) SizeDirectories<JolietTree>(layout.preOrder);
+  if (joliet) {
+    CheckJolietNamesUnique(layout.preOrder);
+    SizeDirectories<JolietTree>(layout.preOrder);
+  }
   layout.volumeBlocks = AssignBlockAddresses(layout);
   return layout;
 }

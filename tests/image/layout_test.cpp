@@ -237,6 +237,25 @@ TEST(Layout, RefusesJolietNamesTheRecordsCannotHold) {
   }
 }
 
+TEST(Layout, RefusesAFileAndADirectorySharingAJolietName) {
+  TempDir dir;
+  const std::string local = dir.WriteFile("data", "x");
+  auto root = clsISODirectory::Create();
+  auto docs = root->AddSubDirectory(u"docs");
+  ASSERT_NE(docs->Files().Add(local, u"Data"), nullptr);
+  docs->AddSubDirectory(u"data");
+  MapNames(*root);
+  EXPECT_NO_THROW(LayOut(*root, false));  // the ISO 9660 names were made unique
+  try {
+    LayOut(*root, true);
+    FAIL() << "two Joliet records named Data were laid out";
+  } catch (const InputError& e) {
+    EXPECT_STREQ(e.what(),
+                 "\\docs\\: a directory and a file are both named 'Data' (names in one directory "
+                 "must differ, ignoring case)");
+  }
+}
+
 TEST(Layout, RefusesMoreDirectoriesThanThePathTableNumbers) {
   auto root = clsISODirectory::Create();
   auto a = root->AddSubDirectory(u"a");

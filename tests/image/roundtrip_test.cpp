@@ -76,7 +76,7 @@ class TreeBuilder {
       std::u16string name = Word();
       if (Pick(0, 3) == 0)
         name += u" " + std::u16string(1, static_cast<char16_t>(u'0' + Pick(0, 9)));
-      // A file and a directory of one name would share a Joliet identifier (see the report).
+      // A file and a directory of one name cannot share a directory: the layout refuses it.
       if (d.Files().FileExists(name)) continue;
       Fill(*d.AddSubDirectory(name), depth + 1);
     }
