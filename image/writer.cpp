@@ -54,6 +54,23 @@ std::int64_t TotalFileBytes(clsISODirectory& root) {
   return total;
 }
 
+// The identifier pairs: the primary volume's value passes the d- or a-character filter, the
+// Joliet value is kept as given.
+template <class Pair>
+std::u16string Read(const Pair& pair, bool joliet) {
+  return joliet ? pair.Joliet : pair.Primary;
+}
+
+template <class Pair>
+void Store(Pair& pair, bool joliet, std::u16string_view value,
+           std::u16string (*primaryFilter)(std::u16string_view)) {
+  if (joliet) {
+    pair.Joliet = value;
+  } else {
+    pair.Primary = primaryFilter(value);
+  }
+}
+
 // The image is written to a temporary file beside the target and renamed over it only when
 // complete, so that a failed build never leaves a broken image or destroys an earlier one.
 struct TemporaryOutput {
@@ -166,64 +183,40 @@ std::int64_t clsISOWriter::ImageSize() const {
 }
 
 std::u16string clsISOWriter::VolumeSetID(bool Joliet) const {
-  return Joliet ? VolumeSetID_.Joliet : VolumeSetID_.Primary;
+  return Read(VolumeSetID_, Joliet);
 }
 void clsISOWriter::VolumeSetID(bool Joliet, std::u16string_view strNewVal) {
-  if (Joliet) {
-    VolumeSetID_.Joliet = strNewVal;
-  } else {
-    VolumeSetID_.Primary = detail::SanitizeDString(strNewVal);
-  }
+  Store(VolumeSetID_, Joliet, strNewVal, detail::SanitizeDString);
 }
 std::u16string clsISOWriter::DataPreparerID(bool Joliet) const {
-  return Joliet ? DataPreparerID_.Joliet : DataPreparerID_.Primary;
+  return Read(DataPreparerID_, Joliet);
 }
 void clsISOWriter::DataPreparerID(bool Joliet, std::u16string_view strNewVal) {
-  if (Joliet) {
-    DataPreparerID_.Joliet = strNewVal;
-  } else {
-    DataPreparerID_.Primary = detail::SanitizeAString(strNewVal);
-  }
+  Store(DataPreparerID_, Joliet, strNewVal, detail::SanitizeAString);
 }
 std::u16string clsISOWriter::PublisherID(bool Joliet) const {
-  return Joliet ? PublisherID_.Joliet : PublisherID_.Primary;
+  return Read(PublisherID_, Joliet);
 }
 void clsISOWriter::PublisherID(bool Joliet, std::u16string_view strNewVal) {
-  if (Joliet) {
-    PublisherID_.Joliet = strNewVal;
-  } else {
-    PublisherID_.Primary = detail::SanitizeAString(strNewVal);
-  }
+  Store(PublisherID_, Joliet, strNewVal, detail::SanitizeAString);
 }
 std::u16string clsISOWriter::ApplicationID(bool Joliet) const {
-  return Joliet ? ApplicationID_.Joliet : ApplicationID_.Primary;
+  return Read(ApplicationID_, Joliet);
 }
 void clsISOWriter::ApplicationID(bool Joliet, std::u16string_view strNewVal) {
-  if (Joliet) {
-    ApplicationID_.Joliet = strNewVal;
-  } else {
-    ApplicationID_.Primary = detail::SanitizeAString(strNewVal);
-  }
+  Store(ApplicationID_, Joliet, strNewVal, detail::SanitizeAString);
 }
 std::u16string clsISOWriter::VolumeID(bool Joliet) const {
-  return Joliet ? VolumeID_.Joliet : VolumeID_.Primary;
+  return Read(VolumeID_, Joliet);
 }
 void clsISOWriter::VolumeID(bool Joliet, std::u16string_view strNewVal) {
-  if (Joliet) {
-    VolumeID_.Joliet = strNewVal;
-  } else {
-    VolumeID_.Primary = detail::SanitizeDString(strNewVal);
-  }
+  Store(VolumeID_, Joliet, strNewVal, detail::SanitizeDString);
 }
 std::u16string clsISOWriter::SystemID(bool Joliet) const {
-  return Joliet ? SystemID_.Joliet : SystemID_.Primary;
+  return Read(SystemID_, Joliet);
 }
 void clsISOWriter::SystemID(bool Joliet, std::u16string_view strNewVal) {
-  if (Joliet) {
-    SystemID_.Joliet = strNewVal;
-  } else {
-    SystemID_.Primary = detail::SanitizeAString(strNewVal);
-  }
+  Store(SystemID_, Joliet, strNewVal, detail::SanitizeAString);
 }
 
 std::int64_t clsISOWriter::PlanImage() {
