@@ -63,7 +63,13 @@ DateTime DateTime::FromUnixLocal(std::int64_t seconds) {
   const auto time = static_cast<std::time_t>(seconds);
   std::tm fields{};
   if (localtime_r(&time, &fields) == nullptr) return Zero();
-  return FromTm(fields);
+  DateTime date = FromTm(fields);
+  // The offset in force at this instant. Read back from the fields alone, the hour repeated
+  // when clocks go back would be ambiguous, and every record would look the zone up again.
+  // Offsets before standard time were in seconds (local mean time): whole minutes, truncated
+  // toward zero like EffectiveUtcOffsetMinutes.
+  date.utcOffsetMinutes = static_cast<int>(fields.tm_gmtoff / 60);
+  return date;
 }
 
 DateTime DateTime::FromUnixUtc(std::int64_t seconds) {

@@ -14,8 +14,10 @@ struct DateTime {
   int hour = 0;
   int minute = 0;
   int second = 0;
-  // Offset of these fields from UTC, in minutes east. Absent: the fields are local time, and the
-  // offset is that of the machine's time zone at this date (daylight saving included).
+  // Offset of these fields from UTC, in minutes east. Set by FromUnixLocal, FromUnixUtc and
+  // LocalNow. Absent (a date given as bare fields): the fields are local time, and the offset
+  // is that of the machine's time zone at this date (daylight saving included), looked up when
+  // asked; in the hour repeated when clocks go back that lookup picks one of the two.
   std::optional<int> utcOffsetMinutes;
 
   bool IsZero() const;
@@ -24,7 +26,8 @@ struct DateTime {
 
   static DateTime Zero() { return {}; }
   static DateTime LocalNow();
-  // Seconds since 1970 as local time (offset left to the time zone) or as UTC (offset 0).
+  // Seconds since 1970 as local time with the offset in force at that instant, or as UTC
+  // (offset 0). LocalNow is FromUnixLocal of the current time.
   static DateTime FromUnixLocal(std::int64_t seconds);
   static DateTime FromUnixUtc(std::int64_t seconds);
 
