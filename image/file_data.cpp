@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
 #include "image/encoding.h"
 #include "tree/errors.h"
@@ -34,11 +35,13 @@ std::string CopyFile(ByteSink& sink, const clsISOFile& file, FileDataObserver& o
 
   std::int64_t copied = 0;
   int readError = 0;
+  std::optional<bool> moreBeyond;
   while (copied < size) {
     observer.CheckCancel();
     const std::int64_t chunk = std::min(kCopyChunk, size - copied);
     const CopyResult result = sink.AppendFrom(source, copied, chunk);
     copied += result.copied;
+    moreBeyond = result.moreBeyond;
     observer.Progress(sink.Position());
     if (result.copied < chunk) {
       readError = result.readError;
@@ -52,6 +55,7 @@ std::string CopyFile(ByteSink& sink, const clsISOFile& file, FileDataObserver& o
     return "file shrank from " + std::to_string(size) + " to " + std::to_string(copied) +
            " bytes during the build";
   }
+  if (moreBeyond.has_value() && !*moreBeyond) return {};  // the last read saw the file end
   const std::int64_t now = FileRecordSize(source);
   if (now > size) {
     return "file grew from " + std::to_string(size) + " to " + std::to_string(now) +

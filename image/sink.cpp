@@ -19,7 +19,7 @@ void CountingSink::AppendZeros(std::int64_t count) {
 
 CopyResult CountingSink::AppendFrom(const FileRecord&, std::int64_t, std::int64_t count) {
   position_ += count;
-  return {count, 0};
+  return {count, 0, std::nullopt};
 }
 
 FileSink::FileSink(const FileRecord& output, std::string displayName)
@@ -72,6 +72,39 @@ void FileSink::AppendZeros(std::int64_t count) {
 }
 
 CopyResult FileSink::AppendFrom(const FileRecord& source, std::int64_t offset, std::int64_t count) {
+  return count <= kBufferedCopyLimit ? ReadIntoBuffer(source, offset, count)
+                                     : CopyInKernel(source, offset, count);
+}
+
+CopyResult FileSink::ReadIntoBuffer(const FileRecord& source, std::int64_t offset,
+                                    std::int64_t count) {
+  // One byte more than asked tells whether the source has grown past the range.
+  const std::int64_t want = count + 1;
+  if (static_cast<std::int64_t>(buffer_.size() - buffered_) < want) Flush();
+  CopyResult result;
+  errno = 0;
+  const std::int64_t got = ReadFileRecordAt(source, buffer_.data() + buffered_, want, offset);
+  if (got < 0) {
+    result.readError = errno != 0 ? errno : EIO;
+    return result;
+  }
+  result.copied = std::min(got, count);
+  result.moreBeyond = got > count;
+  buffered_ += static_cast<std::size_t>(result.copied);
+  position_ += result.copied;
+  if (got < count) {
+    // The source ended early, or a read failed after the first: asking again tells which.
+    std::uint8_t probe = 0;
+    errno = 0;
+    if (ReadFileRecordAt(source, &probe, 1, offset + got) < 0) {
+      result.readError = errno != 0 ? errno : EIO;
+    }
+  }
+  return result;
+}
+
+CopyResult FileSink::CopyInKernel(const FileRecord& source, std::int64_t offset,
+                                  std::int64_t count) {
   Flush();
   CopyResult result;
   // In the kernel first. A result below what was asked does not tell whether the source ended,

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -18,6 +19,10 @@ namespace tavrine::detail {
 struct CopyResult {
   std::int64_t copied = 0;  // bytes of the source appended (fewer than asked: the source ended)
   int readError = 0;        // errno of a failed read of the source, 0 when none
+  // Whether the source holds bytes past the range asked for: known where the copy read one
+  // byte further (a small copy through the buffer), so that the caller need not measure the
+  // source again; empty where the copy did not look.
+  std::optional<bool> moreBeyond;
 };
 
 class ByteSink {
@@ -49,6 +54,9 @@ class CountingSink final : public ByteSink {
 class FileSink final : public ByteSink {
  public:
   static constexpr std::size_t kBufferSize = std::size_t{1} << 20;
+  // AppendFrom reads ranges up to this long straight into the buffer: for small files one read
+  // costs less than a flush and an in-kernel copy, and the padding after them stays buffered.
+  static constexpr std::int64_t kBufferedCopyLimit = std::int64_t{256} << 10;
 
   FileSink(const FileRecord& output, std::string displayName);
   FileSink(const FileSink&) = delete;
@@ -62,6 +70,8 @@ class FileSink final : public ByteSink {
 
  private:
   void WriteAll(const std::uint8_t* data, std::size_t size);
+  CopyResult ReadIntoBuffer(const FileRecord& source, std::int64_t offset, std::int64_t count);
+  CopyResult CopyInKernel(const FileRecord& source, std::int64_t offset, std::int64_t count);
   [[noreturn]] void Fail(int error) const;
 
   FileRecord output_;
