@@ -155,6 +155,8 @@ std::string ToUtf8(std::u16string_view utf16) {
 }
 
 char16_t SimpleUpper(char16_t c) {
+  // Names are mostly ASCII: no table search for them.
+  if (c < 0x80) return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 0x20) : c;
   return MapByRanges(detail::kUpperRanges, detail::kUpperRangesSize, c);
 }
 
@@ -165,6 +167,7 @@ std::u16string ToUpper(std::u16string_view s) {
 }
 
 char16_t SimpleFold(char16_t c) {
+  if (c < 0x80) return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 0x20) : c;
   return MapByRanges(detail::kFoldRanges, detail::kFoldRangesSize, c);
 }
 
