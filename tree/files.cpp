@@ -88,7 +88,8 @@ clsISOFile* clsISOFiles::Add(const std::string& localfile, std::u16string_view n
   // A local file name may hold "\" on this system; it would read as a path separator inside
   // the image, so such a name is refused whether given or derived.
   if (entryName.find(u'\\') != std::u16string::npos) return nullptr;
-  if (FileExists(entryName)) return nullptr;
+  std::u16string foldedName = text::Fold(entryName);
+  if (foldedNames_.find(foldedName) != foldedNames_.end()) return nullptr;
 
   const LocalFileFacts facts = ExamineLocalFile(localfile);
   if (!facts.regular) {
@@ -106,7 +107,7 @@ clsISOFile* clsISOFiles::Add(const std::string& localfile, std::u16string_view n
   entry->Size_ = facts.size;
   entry->CreationDate_ = DateTime::FromUnixLocal(facts.creationSeconds);
   entry->owner_ = this;
-  ++foldedNames_[text::Fold(entry->name_)];
+  ++foldedNames_[std::move(foldedName)];
   FileEntries_.push_back(std::move(entry));
   return FileEntries_.back().get();
 }
