@@ -1,23 +1,11 @@
 #include "support/image_builder.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <stdexcept>
 
-#include "tree/text.h"
-
 namespace tavrine::testing {
-
-DateTime FixedDate(int utcOffsetMinutes) {
-  DateTime date;
-  date.year = 2024;
-  date.month = 3;
-  date.day = 5;
-  date.hour = 9;
-  date.minute = 7;
-  date.second = 3;
-  date.utcOffsetMinutes = utcOffsetMinutes;
-  return date;
-}
 
 clsISOFile& AddFile(clsISODirectory& directory, const TempDir& dir, std::string_view localName,
                     std::string_view contents, std::u16string_view name) {
@@ -28,23 +16,34 @@ clsISOFile& AddFile(clsISODirectory& directory, const TempDir& dir, std::string_
   return *file;
 }
 
-void UseFixedClock(clsISOWriter& writer) {
-  writer.VolumeCreation(FixedDate());
-}
-
-std::string ImageBytes(const std::string& path) {
-  return ReadFile(path);
-}
-
-std::string Hex(std::string_view image, std::size_t offset, std::size_t count) {
+std::string Hex(std::span<const std::uint8_t> bytes) {
   std::string out;
-  for (std::size_t i = 0; i < count; ++i) {
+  for (std::uint8_t byte : bytes) {
     char piece[4];
-    std::snprintf(piece, sizeof piece, "%02X", static_cast<unsigned char>(image.at(offset + i)));
-    if (i > 0) out += ' ';
+    std::snprintf(piece, sizeof piece, out.empty() ? "%02X" : " %02X", byte);
     out += piece;
   }
   return out;
+}
+
+std::string Hex(std::string_view image, std::size_t offset, std::size_t count) {
+  const std::string_view piece = image.substr(offset, count);
+  return Hex({reinterpret_cast<const std::uint8_t*>(piece.data()), piece.size()});
+}
+
+ScopedTimeZone::ScopedTimeZone(const char* zone) {
+  if (const char* old = std::getenv("TZ")) saved_ = old;
+  setenv("TZ", zone, 1);
+  tzset();
+}
+
+ScopedTimeZone::~ScopedTimeZone() {
+  if (saved_) {
+    setenv("TZ", saved_->c_str(), 1);
+  } else {
+    unsetenv("TZ");
+  }
+  tzset();
 }
 
 }  // namespace tavrine::testing

@@ -1,10 +1,13 @@
-// Helpers for tests that build whole images: a fixed clock, files with fixed dates, and a
-// listener that records the writer's events.
+// Helpers for tests of the image writer: a fixed date, files carrying it, a listener that
+// records the writer's events, hex dumps and a time zone set for one test.
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "image/writer.h"
@@ -12,18 +15,17 @@
 
 namespace tavrine::testing {
 
-// 5 March 2024 09:07:03 at offset utcOffsetMinutes (UTC unless given).
-DateTime FixedDate(int utcOffsetMinutes = 0);
+// 5 March 2024 09:07:03 UTC.
+inline DateTime FixedDate() {
+  return DateTime{2024, 3, 5, 9, 7, 3, 0};
+}
 
-// Writes a local file under dir and adds it to directory with a fixed creation date; the entry
-// is named name (or the local file's name). Throws when Add refuses it.
+// Writes a local file under dir and adds it to directory, named name (or the local file's
+// name), with the fixed date. Throws when Add refuses it.
 clsISOFile& AddFile(clsISODirectory& directory, const TempDir& dir, std::string_view localName,
                     std::string_view contents, std::u16string_view name = {});
 
-// A writer with the fixed clock.
-void UseFixedClock(clsISOWriter& writer);
-
-// Records every event as a line ("BuildingFilesystem", "WritingFiles 42", ...).
+// Records every phase event as a line ("WritingFiles 42") and every BytesWritten pair.
 class RecordingEvents : public WriterEvents {
  public:
   void BuildingFilesystem() override { log.push_back("BuildingFilesystem"); }
@@ -31,7 +33,6 @@ class RecordingEvents : public WriterEvents {
   void WritingDirectoryRecords() override { log.push_back("WritingDirectoryRecords"); }
   void WritingFiles(std::int32_t percent) override {
     log.push_back("WritingFiles " + std::to_string(percent));
-    percents.push_back(percent);
   }
   void WritingFinished() override { log.push_back("WritingFinished"); }
   void BytesWritten(std::int64_t written, std::int64_t total) override {
@@ -39,13 +40,24 @@ class RecordingEvents : public WriterEvents {
   }
 
   std::vector<std::string> log;
-  std::vector<std::int32_t> percents;
   std::vector<std::pair<std::int64_t, std::int64_t>> bytesWritten;
 };
 
-// The bytes of an image file, as a string.
-std::string ImageBytes(const std::string& path);
-// count bytes of image at offset, as hex pairs separated by spaces ("01 00 00 01").
+// Bytes as hex pairs separated by spaces ("01 00 00 01").
+std::string Hex(std::span<const std::uint8_t> bytes);
+// count bytes of image from offset, as Hex.
 std::string Hex(std::string_view image, std::size_t offset, std::size_t count);
+
+// Sets TZ until the end of the scope, then restores the zone of the test run.
+class ScopedTimeZone {
+ public:
+  explicit ScopedTimeZone(const char* zone);
+  ~ScopedTimeZone();
+  ScopedTimeZone(const ScopedTimeZone&) = delete;
+  ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
+
+ private:
+  std::optional<std::string> saved_;
+};
 
 }  // namespace tavrine::testing
