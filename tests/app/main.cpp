@@ -7,7 +7,6 @@
 #include <QTemporaryDir>
 
 int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QStandardPaths::setTestModeEnabled(true);
   QTemporaryDir settings;
   QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
