@@ -3,91 +3,60 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <string_view>
 
 #include "app/utilities.h"
 #include "app_fixture.h"
-#include "support/temp_dir.h"
 #include "tree/errors.h"
 
-namespace tavrine::app {
+namespace tavrine::app::testing {
 namespace {
 
-using tavrine::app::testing::Q;
-using tavrine::testing::TempDir;
+TEST(PathHelpersTest, CleanPathOddCharactersAndAppTitle) {
+  // Pairs collapse from the left without overlapping; a leading run becomes one separator.
+  // clang-format off
+  const char* const paths[][2] = {{"", ""}, {"a//b", "a/b"}, {"a///b", "a//b"}, {"a////b", "a//b"},
+      {"a/////b", "a///b"}, {"a//b//c", "a/b/c"}, {"a//", "a/"}, {"//", "/"}, {"///a", "/a"},
+      {"////a///b", "/a//b"}, {"//home//u/x.txt", "/home/u/x.txt"}};
+  // clang-format on
+  for (const auto& [in, out] : paths) EXPECT_EQ(CleanPath(in), out) << in;
 
-TEST(CleanPathTest, CollapsesSeparatorPairsFromTheLeft) {
-  struct Case {
-    const char* in;
-    const char* out;
-  };
-  const Case cases[] = {
-      {"", ""},
-      {"a", "a"},
-      {"a/b", "a/b"},
-      {"a//b", "a/b"},
-      {"a///b", "a//b"},   // pairs do not overlap: 3 -> 2
-      {"a////b", "a//b"},  // 4 -> 2
-      {"a/////b", "a///b"},
-      {"a//b//c", "a/b/c"},
-      {"a/b/", "a/b/"},
-      {"a//", "a/"},
-      {"/", "/"},
-      {"//", "/"},  // a leading run becomes exactly one separator
-      {"///a", "/a"},
-      {"/a", "/a"},
-      {"//a//b", "/a/b"},
-      {"////a///b", "/a//b"},
-      {"//home//u/x.txt", "/home/u/x.txt"},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(CleanPath(QString::fromUtf8(c.in)), QString::fromUtf8(c.out)) << c.in;
+  // "?" and the code points below 32 and from 127 to 159 (NUL included) are odd, one by one.
+  for (const char32_t c : std::u32string_view(U"?\t\x1F\x7F\x80\x9F\0", 7)) {
+    EXPECT_TRUE(HasOddCharacters(QString::fromUcs4(&c, 1))) << static_cast<int>(c);
   }
+  EXPECT_FALSE(HasOddCharacters(QString::fromUcs4(U"~\u00A0 Grüße ελληνικά 日本.txt \U0001F600")));
+
+  // The last word goes, then more until the title fits in 40 characters; one word stays whole.
+  EXPECT_EQ(SetAppTitle("Tavrine"), "Tavrine");
+  EXPECT_EQ(SetAppTitle("Disc Image Maker"), "Disc Image");
+  EXPECT_EQ(SetAppTitle("Aaaaaaaaaa Bbbbbbbbbb Cccccccccc Dddddddddd Eeeee Ff"),
+            "Aaaaaaaaaa Bbbbbbbbbb Cccccccccc");
 }
 
-TEST(HasOddCharactersTest, RefusesControlsC1AndQuestionMark) {
-  EXPECT_FALSE(HasOddCharacters(QStringLiteral("plain name.txt")));
-  EXPECT_FALSE(HasOddCharacters(QString::fromUtf8("Grüße ελληνικά 日本")));
-  EXPECT_FALSE(HasOddCharacters(QString(QChar(0xA0))));  // first code point after C1
-  EXPECT_FALSE(HasOddCharacters(QString(QChar(126))));
-  EXPECT_TRUE(HasOddCharacters(QStringLiteral("what?")));
-  EXPECT_TRUE(HasOddCharacters(QString(QChar(31))));
-  EXPECT_TRUE(HasOddCharacters(QStringLiteral("tab\there")));
-  EXPECT_TRUE(HasOddCharacters(QString(QChar(127))));
-  EXPECT_TRUE(HasOddCharacters(QString(QChar(159))));
-  EXPECT_FALSE(HasOddCharacters(QString::fromUcs4(U"\U0001F600")));  // beyond the BMP is fine
-}
-
-TEST(UtilitiesTest, AppTitleAndErrorText) {
-  EXPECT_EQ(SetAppTitle(QStringLiteral("Tavrine")), QStringLiteral("Tavrine"));
-  EXPECT_EQ(SetAppTitle(QStringLiteral("Disc Image Maker")), QStringLiteral("Disc Image"));
-  // Longer than 40 after the first cut: words go until it fits.
-  EXPECT_EQ(SetAppTitle(QStringLiteral("Aaaaaaaaaa Bbbbbbbbbb Cccccccccc Dddddddddd Eeeee Ff")),
-            QStringLiteral("Aaaaaaaaaa Bbbbbbbbbb Cccccccccc"));
-  EXPECT_EQ(ErrorText(QStringLiteral("Bad thing"), QStringLiteral("in X.Y "), 7),
-            QStringLiteral("Bad thing\r\nin X.Y at line 7\r\n\r\nPlease email screenshot of this "
-                           "message to support@quarnelix.example"));
-}
-
-class WalkTest : public ::testing::Test {
+class WalkTest : public WindowTest {
  protected:
-  QString P(const char* relative) const { return Q(temp_ / relative); }
   QStringList Walk(const char* start, bool recursive = true) {
-    QStringList folders{P(start) + QLatin1Char('/')};
+    QStringList folders{P(start) + '/'};
     GetSubDirectories2016(folders, recursive,
                           {nullptr, [this](const QString& e) { errors_ << e; }});
     return folders;
   }
-  TempDir temp_;
   QStringList errors_;
 };
 
-TEST_F(WalkTest, LevelOrderWithSortedSiblings) {
-  for (const char* d : {"t/b/y", "t/a/x/deep", "t/c", "t/a/w"}) temp_.MakeDir(d);
+TEST_F(WalkTest, LevelOrderSortedSiblingsAndOddNamesSkipped) {
+  for (const char* d : {"t/b/y", "t/a/x/deep", "t/c", "t/a/w", "t/what?", "t/tab\tname"}) {
+    temp_.MakeDir(d);
+  }
   EXPECT_EQ(Walk("t"), (QStringList{P("t/"), P("t/a/"), P("t/b/"), P("t/c/"), P("t/a/w/"),
                                     P("t/a/x/"), P("t/b/y/"), P("t/a/x/deep/")}));
   EXPECT_EQ(Walk("t", false), (QStringList{P("t/"), P("t/a/"), P("t/b/"), P("t/c/")}));
+  // A start that is no folder stays as it is and brings nothing.
+  EXPECT_EQ(Walk("missing"), QStringList{P("missing/")});
   EXPECT_TRUE(errors_.isEmpty());
 }
 
@@ -96,15 +65,6 @@ TEST_F(WalkTest, LinksToFoldersAreNotEnteredSoALoopEnds) {
   std::filesystem::create_directory_symlink(temp_.path() / "t", temp_.path() / "t/a/back");
   std::filesystem::create_directory_symlink(temp_.path() / "t/a", temp_.path() / "t/link");
   EXPECT_EQ(Walk("t"), (QStringList{P("t/"), P("t/a/")}));
-}
-
-TEST_F(WalkTest, OddNamesSkippedAndMissingStartKept) {
-  temp_.MakeDir("t/what?");
-  temp_.MakeDir("t/tab\tname");
-  temp_.MakeDir("t/ok");
-  EXPECT_EQ(Walk("t"), (QStringList{P("t/"), P("t/ok/")}));
-  // A start that is no folder stays as it is and brings nothing.
-  EXPECT_EQ(Walk("missing"), QStringList{P("missing/")});
 }
 
 TEST_F(WalkTest, UnreadableFolderIsDroppedSilently) {
@@ -124,28 +84,13 @@ TEST_F(WalkTest, ListFilesMatchesLikeADirectorySearch) {
   }
   temp_.MakeDir("d/folder.txt");
   ::mkfifo((temp_ / "d/pipe.txt").c_str(), 0644);
-  // Byte order, folders and non-regular files left out, case ignored.
-  EXPECT_EQ(ListFiles(P("d"), QStringLiteral("*.txt")),
-            (QStringList{QStringLiteral(".hidden.txt"), QStringLiteral("A.TXT"),
-                         QStringLiteral("b.txt")}));
-  EXPECT_EQ(ListFiles(P("d/"), QStringLiteral("*.*")).size(), 6);  // README too
-  EXPECT_TRUE(ListFiles(P("d"), QStringLiteral("*..txt")).isEmpty());
-  EXPECT_TRUE(ListFiles(P("nothing"), QStringLiteral("*.*")).isEmpty());
-  EXPECT_THROW(ListFiles(P("d"), QStringLiteral("*.[z-a]")), InputError);
-}
-
-TEST_F(WalkTest, AttributesDerivedFromNameAndPermissions) {
-  const QString hidden = Q(temp_.WriteFile(".h", "x"));
-  const QString hiddenReadOnly = Q(temp_.WriteFile(".r", "x"));
-  ::chmod(hiddenReadOnly.toLocal8Bit().constData(), 0444);
-  EXPECT_TRUE(IsHiddenArchiveOnly(hidden));
-  EXPECT_FALSE(IsHiddenArchiveOnly(hiddenReadOnly));
-  EXPECT_FALSE(IsHiddenArchiveOnly(Q(temp_.WriteFile("plain", "x"))));
-  EXPECT_FALSE(IsHiddenArchiveOnly(Q(temp_.MakeDir(".dir"))));
-  EXPECT_TRUE(IsUsableFile(hidden));
-  EXPECT_FALSE(IsUsableFile(Q(temp_.MakeDir("dir"))));
-  EXPECT_FALSE(IsUsableFile(P("absent")));
+  // Byte order, case ignored, folders and other non-regular files left out.
+  EXPECT_EQ(ListFiles(P("d"), "*.txt"), (QStringList{".hidden.txt", "A.TXT", "b.txt"}));
+  EXPECT_EQ(ListFiles(P("d/"), "*.*").size(), 6);  // README, without a dot, too
+  EXPECT_TRUE(ListFiles(P("d"), "*..txt").isEmpty());
+  EXPECT_TRUE(ListFiles(P("nothing"), "*.*").isEmpty());
+  EXPECT_THROW(ListFiles(P("d"), "*.[z-a]"), InputError);
 }
 
 }  // namespace
-}  // namespace tavrine::app
+}  // namespace tavrine::app::testing

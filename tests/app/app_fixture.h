@@ -4,15 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QDir>
+#include <QDragEnterEvent>
 #include <QEventLoop>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPushButton>
 #include <QSettings>
-#include <QStringList>
+#include <QTreeView>
 #include <QUrl>
 #include <deque>
-#include <functional>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -28,55 +28,40 @@ inline void PrintTo(const QString& s, std::ostream* os) {
 
 namespace tavrine::app::testing {
 
-// Answers from queues (an empty queue answers "cancel" or "No") and records every call.
+// The next scripted answer; an empty queue answers "cancel" or "No".
+template <typename T>
+T Pop(std::deque<T>& queue) {
+  if (queue.empty()) return T{};
+  T answer = queue.front();
+  queue.pop_front();
+  return answer;
+}
+
+// Answers from queues and records every call.
 class ScriptedDialogs : public Dialogs {
  public:
-  void Message(QWidget*, const QString& text) override {
-    messages << text;
-    if (onMessage) onMessage(text);
-  }
+  void Message(QWidget*, const QString& text) override { messages << text; }
   bool Question(QWidget*, const QString& text) override {
     questions << text;
-    if (answers.empty()) return false;
-    const bool yes = answers.front();
-    answers.pop_front();
-    return yes;
+    return Pop(answers);
   }
-  QString Input(QWidget*, const QString& prompt, const QString& defaultAnswer) override {
-    inputPrompts << prompt;
+  QString Input(QWidget*, const QString&, const QString& defaultAnswer) override {
     inputDefaults << defaultAnswer;
     return Pop(inputs);
   }
-  QStringList OpenFiles(QWidget*, const QString& title, const QString&) override {
-    fileTitles << title;
-    if (files.empty()) return {};
-    QStringList answer = files.front();
-    files.pop_front();
-    return answer;
-  }
-  QString PickFolder(QWidget*, const QString& title, const QString& startFolder) override {
-    folderTitles << title;
+  QStringList OpenFiles(QWidget*, const QString&, const QString&) override { return Pop(files); }
+  QString PickFolder(QWidget*, const QString&, const QString& startFolder) override {
     folderStarts << startFolder;
     return Pop(folders);
   }
   void Error(QWidget*, const QString& text) override { errors << text; }
   void OpenUrl(const QUrl& url) override { opened << url; }
 
-  QStringList messages, questions, errors, inputPrompts, inputDefaults, fileTitles, folderTitles,
-      folderStarts;
+  QStringList messages, questions, errors, inputDefaults, folderStarts;
   QList<QUrl> opened;
   std::deque<bool> answers;
   std::deque<QString> inputs, folders;
   std::deque<QStringList> files;
-  std::function<void(const QString&)> onMessage;
-
- private:
-  static QString Pop(std::deque<QString>& queue) {
-    if (queue.empty()) return {};
-    QString answer = queue.front();
-    queue.pop_front();
-    return answer;
-  }
 };
 
 inline QString Q(const std::string& s) {
@@ -97,7 +82,6 @@ class WindowTest : public ::testing::Test {
     window_ = std::make_unique<Form1>(dialogs_, Q(temp_.path().string()));
     return *window_;
   }
-  Form1& Window() { return *window_; }
 
   template <typename T>
   T* Child(const char* name) {
@@ -106,19 +90,31 @@ class WindowTest : public ::testing::Test {
     return child;
   }
   void Click(const char* button) { Child<QPushButton>(button)->click(); }
+  QTreeView* View() { return Child<QTreeView>("ListView1"); }
+  QStringList Listed() const { return window_->ListedFiles(); }
+  QString P(const char* relative) const { return Q(temp_ / relative); }
 
   // Clicks "Start Creating ISO" and waits until its job has ended.
   void RunJob() {
     QEventLoop loop;
-    const auto done =
-        QObject::connect(window_.get(), &Form1::JobFinished, &loop, &QEventLoop::quit);
+    QObject::connect(window_.get(), &Form1::JobFinished, &loop, &QEventLoop::quit);
     Click("PushButton2");
     if (window_->BuildInProgress()) loop.exec();
-    QObject::disconnect(done);
   }
 
-  // Drops local paths onto the list as a drag from a file manager would.
-  void Drop(const QStringList& paths);
+  // Drops local paths onto the list as a drag from a file manager would: Qt delivers a drop to
+  // the widget that accepted the drag's entry.
+  void Drop(const QStringList& paths) {
+    QMimeData data;
+    QList<QUrl> urls;
+    for (const QString& path : paths) urls << QUrl::fromLocalFile(path);
+    data.setUrls(urls);
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(View()->viewport(), &enter);
+    ASSERT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(View()->viewport(), &drop);
+  }
 
   tavrine::testing::TempDir temp_;
   ScriptedDialogs dialogs_;
