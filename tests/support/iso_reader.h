@@ -30,18 +30,10 @@ std::u16string DecodeUcs2BigEndian(std::string_view bytes);
 // UTF-16 to UTF-8 for messages and comparisons with tool output (unpaired surrogates: U+FFFD).
 std::string Utf8(std::u16string_view text);
 
-// ECMA-119 9.1.5: the 7-byte recording date of a directory record.
+// ECMA-119 9.1.5: the 7-byte recording date of a directory record (years since 1900, month,
+// day, hour, minute, second, signed offset from GMT in 15-minute units).
 struct RecordingDate {
   std::array<std::uint8_t, 7> bytes{};
-  int year() const { return 1900 + bytes[0]; }
-  int month() const { return bytes[1]; }
-  int day() const { return bytes[2]; }
-  int hour() const { return bytes[3]; }
-  int minute() const { return bytes[4]; }
-  int second() const { return bytes[5]; }
-  // Offset from GMT in 15-minute units (signed).
-  int offset() const { return static_cast<std::int8_t>(bytes[6]); }
-  bool IsZero() const;
 };
 
 // ECMA-119 8.4.26.1: the 17-byte volume date: 16 digits and a signed offset byte.
@@ -49,7 +41,7 @@ struct VolumeDate {
   std::string digits;  // the 16 characters as written
   int offset = 0;      // 15-minute units
   // All sixteen digits "0" and the offset 0: "not specified".
-  bool IsUnset() const;
+  bool IsUnset() const { return digits == std::string(16, '0') && offset == 0; }
 };
 
 // A text field of a volume descriptor: the bytes as written, and the text decoded (single-byte
@@ -59,20 +51,15 @@ struct TextField {
   std::u16string text;
 };
 
-// ECMA-119 9.1: one directory record, every field.
+// ECMA-119 9.1: one directory record.
 struct DirectoryRecord {
   std::uint64_t imageOffset = 0;  // where the record starts in the image file
   std::uint8_t length = 0;
-  std::uint8_t extendedAttributeLength = 0;
   std::uint32_t extent = 0;
   std::uint32_t dataLength = 0;
   RecordingDate date;
   std::uint8_t flags = 0;
-  std::uint8_t fileUnitSize = 0;
-  std::uint8_t interleaveGap = 0;
-  std::uint16_t volumeSequenceNumber = 0;
   std::string identifier;  // raw identifier bytes (0x00 for ".", 0x01 for "..")
-  std::string systemUse;   // bytes after the identifier and its padding byte
   std::string bytes;       // the whole record as written
 
   bool IsDirectory() const { return (flags & 0x02) != 0; }
@@ -80,44 +67,28 @@ struct DirectoryRecord {
 
 // ECMA-119 9.4: one path table record.
 struct PathTableRecord {
-  std::uint8_t identifierLength = 0;
-  std::uint8_t extendedAttributeLength = 0;
   std::uint32_t extent = 0;
   std::uint16_t parent = 0;  // 1-based number of the parent's record
   std::string identifier;    // raw bytes
 };
 
-// ECMA-119 8.4 / 8.5: a primary or supplementary volume descriptor, every field.
+// ECMA-119 8.4 / 8.5: a primary or supplementary volume descriptor.
 struct VolumeDescriptor {
   std::uint32_t block = 0;
   std::uint8_t type = 0;
-  std::uint8_t version = 0;
-  std::uint8_t flags = 0;  // volume flags (supplementary only; unused byte in the primary)
   TextField systemId;
   TextField volumeId;
   std::uint32_t volumeSpaceSize = 0;
-  std::string escapeSequences;  // the 32 bytes at offset 88
-  std::uint16_t volumeSetSize = 0;
-  std::uint16_t volumeSequenceNumber = 0;
-  std::uint16_t logicalBlockSize = 0;
   std::uint32_t pathTableSize = 0;
   std::uint32_t typeLPathTable = 0;
-  std::uint32_t optionalTypeLPathTable = 0;
   std::uint32_t typeMPathTable = 0;
-  std::uint32_t optionalTypeMPathTable = 0;
   DirectoryRecord root;
   TextField volumeSetId;
   TextField publisherId;
   TextField dataPreparerId;
   TextField applicationId;
-  TextField copyrightFileId;
-  TextField abstractFileId;
-  TextField bibliographicFileId;
   VolumeDate creation;
   VolumeDate modification;
-  VolumeDate expiration;
-  VolumeDate effective;
-  std::uint8_t fileStructureVersion = 0;
   std::string bytes;  // the whole 2048-byte block
 };
 
@@ -141,7 +112,6 @@ struct Entry {
 
 // One namespace: the ISO 9660 tree of the primary descriptor, or the Joliet tree.
 struct Volume {
-  bool joliet = false;
   VolumeDescriptor descriptor;
   std::vector<PathTableRecord> pathTable;  // type L; type M was checked to hold the same
   Entry root;
@@ -176,6 +146,7 @@ class IsoImage {
  private:
   IsoImage(std::string bytes, std::string label);
   void Parse();
+  VolumeDescriptor ParseDescriptor(std::string_view block, std::uint32_t lba, bool joliet) const;
   Volume ParseVolume(const VolumeDescriptor& descriptor, bool joliet) const;
   [[noreturn]] void Fail(const std::string& what) const;
 
