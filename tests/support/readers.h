@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <iosfwd>
 #include <map>
 #include <string>
 #include <string_view>
@@ -20,8 +21,8 @@ struct RunResult {
   std::string err;
 };
 
-// Runs argv[0] (searched on PATH) with argv, stdin from /dev/null, and collects both outputs.
-// Throws std::runtime_error when the program cannot be started.
+// Runs argv[0] (searched on PATH) with argv, stdin from /dev/null, in a UTF-8 locale, and
+// collects both outputs. Throws std::runtime_error when the program cannot be started.
 RunResult RunProgram(const std::vector<std::string>& argv);
 // True when the program is found on PATH (or is an executable path).
 bool ProgramAvailable(const std::string& program);
@@ -31,11 +32,9 @@ bool ProgramAvailable(const std::string& program);
 struct Listed {
   bool directory = false;
   std::int64_t size = 0;  // files only
-  // The path as the tool printed it (raw bytes), for handing back to the tool.
-  std::string toolPath;
+  std::string toolPath;   // the path as the tool printed it (raw bytes), to hand back to it
 };
-// path -> entry; the root itself is not listed.
-using Listing = std::map<std::string, Listed>;
+using Listing = std::map<std::string, Listed>;  // the root itself is not listed
 
 enum class Namespace { kIso9660, kJoliet };
 const char* NamespaceName(Namespace ns);
@@ -50,19 +49,20 @@ class Reader {
   // The programs it runs; the reader is available when all of them are installed.
   virtual std::vector<std::string> Programs() const = 0;
   bool Available() const;
-  virtual bool Lists(Namespace ns) const = 0;
+  bool Lists(Namespace) const { return true; }  // every reader lists both namespaces
   virtual bool Extracts(Namespace ns) const = 0;
   // False for a reader that shows the Joliet tree instead whenever the image has one.
   virtual bool ShowsIso9660BesideJoliet() const { return true; }
-  // The name as this reader shows a recorded name (UTF-8). Default: the name unchanged.
-  virtual std::string Shown(Namespace ns, std::u16string_view name) const;
-  // Whether `shown` stands for the recorded name. Default: equal to Shown.
-  virtual bool Matches(Namespace ns, std::u16string_view name, const std::string& shown) const;
+  // The name as this reader shows a recorded name (UTF-8).
+  virtual std::string Shown(Namespace, std::u16string_view name) const { return Utf8(name); }
+  // Whether `shown` stands for the recorded name.
+  virtual bool Matches(Namespace ns, std::u16string_view name, const std::string& shown) const {
+    return Shown(ns, name) == shown;
+  }
   // Whether the reader can show the entry of this recorded path ("/"-joined names) at all.
-  // Default: yes.
-  virtual bool Reaches(Namespace ns, std::u16string_view path) const;
-  // Whether the reader can extract a file of this recorded path ("/"-joined names). Default: yes.
-  virtual bool CanExtract(Namespace ns, std::u16string_view path) const;
+  virtual bool Reaches(Namespace, std::u16string_view) const { return true; }
+  // Whether the reader can extract a file of this recorded path ("/"-joined names).
+  virtual bool CanExtract(Namespace, std::u16string_view) const { return true; }
   // Throws std::runtime_error with the reader's own words when it fails on the image.
   virtual Listing List(const std::string& image, Namespace ns) const = 0;
   // Extracts every file of the namespace below folder (created if missing): each file lands at
@@ -74,6 +74,17 @@ class Reader {
 // pycdlib, isoinfo, xorriso, 7z, bsdtar, iso-info with iso-read: all of them, installed or not.
 const std::vector<const Reader*>& AllReaders();
 
+// A reader with a namespace, the parameter of tests run through every reader.
+struct ReaderCase {
+  std::size_t reader = 0;  // index in AllReaders()
+  Namespace ns = Namespace::kJoliet;
+};
+// Every reader with each namespace.
+std::vector<ReaderCase> AllReaderCases();
+// "bsdtar_Joliet": a test name.
+std::string ReaderCaseName(const ReaderCase& c);
+void PrintTo(const ReaderCase& c, std::ostream* os);
+
 // One entry the image records: its path of recorded names joined by "/" (starting with "/").
 struct ExpectedEntry {
   std::u16string path;
@@ -81,20 +92,13 @@ struct ExpectedEntry {
   std::int64_t size = 0;
 };
 
-// Holds a reader's listing against the recorded entries, directory by directory, with the
-// reader's Matches. Returns one line per disagreement (empty when they agree) and fills
-// shownPaths (recorded path -> listing path) for the entries it matched.
-std::vector<std::string> CompareListing(const Reader& reader, Namespace ns,
-                                        const std::vector<ExpectedEntry>& expected,
-                                        const Listing& listing,
-                                        std::map<std::u16string, std::string>* shownPaths);
-
 // Every entry of a tree read by the test-side reader, in pre-order.
 std::vector<ExpectedEntry> ExpectedFrom(const Volume& volume);
 
-// Lists the namespace through the reader and holds it against expected; then, where the reader
-// extracts the namespace, extracts everything below scratch and compares each file that the
-// reader can extract with contentOf(recorded path). Returns one line per disagreement.
+// Lists the namespace through the reader and holds it against expected (parents before their
+// children), directory by directory, with the reader's Matches; then, where the reader extracts
+// the namespace, extracts everything below scratch and compares each file that the reader can
+// extract with contentOf(recorded path). Returns one line per disagreement.
 std::vector<std::string> CheckWithReader(
     const Reader& reader, Namespace ns, const std::string& image,
     const std::vector<ExpectedEntry>& expected,
