@@ -47,6 +47,7 @@ int main(int argc, char** argv) {
   if (environment.errIsTerminal) environment.terminalWidth = TerminalWidth();
   environment.onBuild = [](tavrine::clsISOWriter* writer) { runningWriter.store(writer); };
   environment.interrupted = &interrupted;
+  environment.exitsAfterRun = true;
   const std::vector<std::string> args(argv + 1, argv + argc);
   const int status = tavrine::cli::Run(args, environment, std::cout, std::cerr);
   std::cout.flush();

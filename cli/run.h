@@ -24,6 +24,9 @@ struct Environment {
   std::function<void(clsISOWriter*)> onBuild;
   // Set by a signal handler; checked before the image is started.
   const std::atomic<bool>* interrupted = nullptr;
+  // The process ends right after Run (tavrine-cli's main): the image tree is then left to the
+  // exit rather than taken apart entry by entry. Off, Run frees everything it made.
+  bool exitsAfterRun = false;
 };
 
 // Runs tavrine-cli with args (without the program name); returns the exit status. Regular
