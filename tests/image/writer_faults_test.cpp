@@ -79,20 +79,6 @@ TEST(WriterFaults, UnusableTargetsReturnFalseWithoutEventsOrFiles) {
   EXPECT_TRUE(std::filesystem::is_empty(dir.path() / "taken"));
 }
 
-TEST(WriterFaults, ReplacesAnEarlierImageWithTheUsualFileMode) {
-  TempDir dir;
-  const std::string target = dir.WriteFile("result.iso", "earlier image");
-  clsISOWriter writer;
-  ASSERT_TRUE(writer.SaveISO(target));
-  EXPECT_EQ(testing::ReadFile(target).size(), 51200u);
-  const mode_t mask = umask(0);
-  umask(mask);
-  struct stat st {};
-  ASSERT_EQ(stat(target.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
-  EXPECT_EQ(OutputNames(dir), std::vector<std::string>{"result.iso"});
-}
-
 TEST(WriterFaults, FullDiskGivesAnErrorAndNoImage) {
   TempDir dir;
   const std::string target = dir.WriteFile("result.iso", "earlier image");
@@ -166,8 +152,15 @@ TEST(WriterFaults, FailedWritesThroughTheSeamLeaveNoImage) {
     }
     EXPECT_TRUE(testing::ReadFile(target) == "earlier image") << budget;
     EXPECT_EQ(OutputNames(dir), std::vector<std::string>{"result.iso"});
-    // The same writer works again once the disk has room.
+    // The same writer works again once the disk has room, and replaces the earlier image with
+    // the mode any new file of the user gets (not the 0600 of a temporary file).
     ASSERT_TRUE(writer.SaveISO(target));
+    EXPECT_EQ(OutputNames(dir), std::vector<std::string>{"result.iso"});
+    const mode_t mask = umask(0);
+    umask(mask);
+    struct stat st {};
+    ASSERT_EQ(stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
     IsoImage iso(target);
     EXPECT_TRUE(iso.ReadFile(*iso.Primary().Find(u"/DATA.BIN")) ==
                 testing::ReadFile(dir / "in/data.bin"));
@@ -177,7 +170,6 @@ TEST(WriterFaults, FailedWritesThroughTheSeamLeaveNoImage) {
 TEST(WriterFaults, FilesRemovedShrunkOrGrownDuringTheBuildKeepTheLayout) {
   TempDir dir;
   clsISOWriter writer;
-  auto& files = writer.Root()->Files();
   testing::AddFile(*writer.Root(), dir, "in/first.bin", std::string(100, 'f'));
   const std::string removed = dir / "in/removed.bin";
   const std::string shrunk = dir / "in/shrunk.bin";
@@ -185,7 +177,6 @@ TEST(WriterFaults, FilesRemovedShrunkOrGrownDuringTheBuildKeepTheLayout) {
   testing::AddFile(*writer.Root(), dir, "in/removed.bin", std::string(5000, 'r'));
   testing::AddFile(*writer.Root(), dir, "in/shrunk.bin", std::string(5000, 's'));
   testing::AddFile(*writer.Root(), dir, "in/grown.bin", std::string(3000, 'g'));
-  ASSERT_EQ(files.Count(), 4);
   OnFirstFile events([&] {
     std::remove(removed.c_str());
     ASSERT_EQ(truncate(shrunk.c_str(), 100), 0);

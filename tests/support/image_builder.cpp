@@ -1,8 +1,6 @@
 #include "support/image_builder.h"
 
 #include <cstdio>
-#include <cstdlib>
-#include <ctime>
 #include <stdexcept>
 
 namespace tavrine::testing {
@@ -29,21 +27,6 @@ std::string Hex(std::span<const std::uint8_t> bytes) {
 std::string Hex(std::string_view image, std::size_t offset, std::size_t count) {
   const std::string_view piece = image.substr(offset, count);
   return Hex({reinterpret_cast<const std::uint8_t*>(piece.data()), piece.size()});
-}
-
-ScopedTimeZone::ScopedTimeZone(const char* zone) {
-  if (const char* old = std::getenv("TZ")) saved_ = old;
-  setenv("TZ", zone, 1);
-  tzset();
-}
-
-ScopedTimeZone::~ScopedTimeZone() {
-  if (saved_) {
-    setenv("TZ", saved_->c_str(), 1);
-  } else {
-    unsetenv("TZ");
-  }
-  tzset();
 }
 
 }  // namespace tavrine::testing

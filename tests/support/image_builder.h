@@ -1,9 +1,8 @@
 // Helpers for tests of the image writer: a fixed date, files carrying it, a listener that
-// records the writer's events, hex dumps and a time zone set for one test.
+// records the writer's events and hex dumps.
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -47,17 +46,5 @@ class RecordingEvents : public WriterEvents {
 std::string Hex(std::span<const std::uint8_t> bytes);
 // count bytes of image from offset, as Hex.
 std::string Hex(std::string_view image, std::size_t offset, std::size_t count);
-
-// Sets TZ until the end of the scope, then restores the zone of the test run.
-class ScopedTimeZone {
- public:
-  explicit ScopedTimeZone(const char* zone);
-  ~ScopedTimeZone();
-  ScopedTimeZone(const ScopedTimeZone&) = delete;
-  ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
-
- private:
-  std::optional<std::string> saved_;
-};
 
 }  // namespace tavrine::testing
