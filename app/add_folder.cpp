@@ -27,12 +27,28 @@ std::u16string ToU16(const QString& s) {
   return s.toStdU16String();
 }
 
-// A directory-search pattern: wildcards compared without regard to case, and a trailing ".*"
-// that also matches names without any dot.
+// A directory search knows two wildcards, "*" and "?"; everything else is itself. The matcher
+// also reads "#" as a digit and "[" as the start of a list, so each of them goes in as a
+// one-member list, which no text can make malformed ("]" outside a list is itself already).
+std::u16string DirectorySearchPattern(const QString& pattern) {
+  std::u16string out;
+  for (const char16_t c : text::Fold(ToU16(pattern))) {
+    if (c == u'#' || c == u'[') {
+      out += {u'[', c, u']'};
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+// A directory-search pattern: compared without regard to case, and a trailing ".*" also matches
+// names without any dot.
 class NamePattern {
  public:
   explicit NamePattern(const QString& pattern)
-      : pattern_(text::Fold(ToU16(pattern))), optionalDot_(pattern.endsWith(QLatin1String(".*"))) {}
+      : pattern_(DirectorySearchPattern(pattern)),
+        optionalDot_(pattern.endsWith(QLatin1String(".*"))) {}
 
   bool Matches(const std::string& nativeName) const {
     const std::u16string name = text::Fold(text::FromUtf8(nativeName));
@@ -172,8 +188,6 @@ void GetSubDirectories2016(QStringList& folders, bool recursive, const WalkHooks
 
 void ImportFolderTree(const QString& folder, const QString& pattern, const WalkHooks& hooks,
                       const std::function<void(const QStringList&)>& take) {
-  const NamePattern check(pattern);  // a malformed pattern fails before the walk
-  (void)check;
   QStringList folders{folder.endsWith(kSeparator) ? folder : folder + kSeparator};
   GetSubDirectories2016(folders, true, hooks);
   for (const QString& entry : folders) {

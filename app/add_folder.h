@@ -34,9 +34,9 @@ bool IsFolder(const QString& path);
 bool IsHiddenArchiveOnly(const QString& path);
 
 // The names of the usable files of folder that match pattern, in ascending byte order. The
-// pattern is a wildcard pattern compared without regard to case; a trailing ".*" also matches
-// names without any dot, so "*.*" lists every file. A folder that cannot be listed gives none.
-// Throws InputError for a malformed pattern.
+// pattern is compared without regard to case; "*" stands for any run of characters and "?" for
+// any one, every other character for itself. A trailing ".*" also matches names without any dot,
+// so "*.*" lists every file. A folder that cannot be listed gives none.
 QStringList ListFiles(const QString& folder, const QString& pattern);
 
 // What a walk does between folders, and where it reports failures other than a folder that

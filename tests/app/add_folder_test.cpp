@@ -10,7 +10,6 @@
 
 #include "app/utilities.h"
 #include "app_fixture.h"
-#include "tree/errors.h"
 
 namespace tavrine::app::testing {
 namespace {
@@ -89,7 +88,15 @@ TEST_F(WalkTest, ListFilesMatchesLikeADirectorySearch) {
   EXPECT_EQ(ListFiles(P("d/"), "*.*").size(), 6);  // README, without a dot, too
   EXPECT_TRUE(ListFiles(P("d"), "*..txt").isEmpty());
   EXPECT_TRUE(ListFiles(P("nothing"), "*.*").isEmpty());
-  EXPECT_THROW(ListFiles(P("d"), "*.[z-a]"), InputError);
+  // Only "*" and "?" are wildcards: "#" is no digit, "[" opens no list, and nothing is malformed.
+  for (const char* f : {"a.1", "b.#", "c.[x]", "d.x", "e.["}) {
+    temp_.WriteFile(std::string("e/") + f, "x");
+  }
+  const char* const literal[][2] = {
+      {"*.#", "b.#"}, {"*.[x]", "c.[x]"}, {"*.[", "e.["}, {"?.[X]", "c.[x]"}};
+  for (const auto& [pattern, name] : literal) {
+    EXPECT_EQ(ListFiles(P("e"), pattern), QStringList{name}) << pattern;
+  }
 }
 
 }  // namespace
