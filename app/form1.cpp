@@ -56,6 +56,14 @@ QPoint CursorHotSpot(const QByteArray& file) {
   return {word(10), word(12)};
 }
 
+// Why the root refused a listed file without an error: the name it would have in the image.
+QString RefusalReason(const QString& path) {
+  if (path.section(QLatin1Char('/'), -1).contains(QLatin1Char('\\'))) {
+    return QStringLiteral("its name holds \"\\\", which names in the image cannot hold");
+  }
+  return QStringLiteral("a file of the same name is already in it");
+}
+
 // How many listed files a message names before it only counts the rest.
 constexpr std::size_t kNamedInMessage = 30;
 
@@ -381,8 +389,13 @@ void Form1::CreateIso() {
     QCoreApplication::processEvents();
     if (abandonJob_ || !root) break;
     trap.Run(7, [&] {
-      if (root->Files().Add(NativePath(path)) == nullptr) {
-        notAdded_.push_back({path, QStringLiteral("a file of the same name is already in it")});
+      try {
+        if (root->Files().Add(NativePath(path)) == nullptr) {
+          notAdded_.push_back({path, RefusalReason(path)});
+        }
+      } catch (const std::exception& e) {
+        notAdded_.push_back({path, QString::fromUtf8(e.what())});
+        throw;  // and the error dialog, as for any failing step
       }
     });
   }

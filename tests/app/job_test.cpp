@@ -131,18 +131,22 @@ TEST_F(JobTest, FilesLeftOutAreReportedAndTheJobGoesOn) {
   const QString first = Q(temp_.WriteFile("a/notes.txt", "first"));
   const QString second = Q(temp_.WriteFile("b/NOTES.TXT", "second"));
   const QString gone = P("in/gone.txt");
-  Drop({first, gone, second, first});
+  const QString backslash = Q(temp_.WriteFile("c/back\\slash", "x"));
+  Drop({first, gone, second, backslash, first});
   RunJob();
   ASSERT_EQ(dialogs_.errors.size(), 1);
-  EXPECT_TRUE(dialogs_.errors[0].contains(gone));
+  const QString why = dialogs_.errors[0].section("\r\n", 0, 0);
+  EXPECT_TRUE(why.contains(gone));
   EXPECT_TRUE(dialogs_.errors[0].endsWith(
       "\r\nin Tavrine2021/08/31.Form1.PushButton2_Click at line 7\r\n\r\nPlease email "
       "screenshot of this message to support@quarnelix.example"));
   ASSERT_EQ(dialogs_.messages.size(), 2);
   EXPECT_EQ(dialogs_.messages[0], "Done.");
-  EXPECT_EQ(dialogs_.messages[1], "Some listed files are not in the image, or not whole:\r\n" +
-                                      second + " - a file of the same name is already in it\r\n" +
-                                      first + " - a file of the same name is already in it");
+  EXPECT_EQ(dialogs_.messages[1],
+            "Some listed files are not in the image, or not whole:\r\n" + gone + " - " + why +
+                "\r\n" + second + " - a file of the same name is already in it\r\n" + backslash +
+                " - its name holds \"\\\", which names in the image cannot hold\r\n" + first +
+                " - a file of the same name is already in it");
   EXPECT_EQ(ReadBack(), (Files{{"/notes.txt", "first"}}));
 }
 
