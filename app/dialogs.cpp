@@ -2,7 +2,6 @@
 
 #include <QDesktopServices>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QInputDialog>
 #include <QMessageBox>
@@ -26,12 +25,7 @@ QString QtDialogs::Input(QWidget* owner, const QString& prompt, const QString& d
 }
 
 QStringList QtDialogs::OpenFiles(QWidget* owner, const QString& title, const QString& filter) {
-  const QStringList paths = QFileDialog::getOpenFileNames(owner, title, QString(), filter);
-  if (paths.size() <= 1) return paths;
-  // The dialog's own form of a multiple selection: the folder, then the names.
-  QStringList parts{QFileInfo(paths.front()).absolutePath()};
-  for (const QString& path : paths) parts << QFileInfo(path).fileName();
-  return parts;
+  return QFileDialog::getOpenFileNames(owner, title, QString(), filter);
 }
 
 QString QtDialogs::PickFolder(QWidget* owner, const QString& title, const QString& startFolder) {

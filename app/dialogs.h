@@ -19,8 +19,8 @@ class Dialogs {
   virtual bool Question(QWidget* owner, const QString& text) = 0;
   // An input box under the application title; an empty text when cancelled.
   virtual QString Input(QWidget* owner, const QString& prompt, const QString& defaultAnswer) = 0;
-  // The open-file dialog with multiple selection. Empty when cancelled; one full path for one
-  // file; for several files the folder followed by the bare file names.
+  // The open-file dialog with multiple selection: the full paths of the chosen files (which may
+  // stand in different folders), empty when cancelled.
   virtual QStringList OpenFiles(QWidget* owner, const QString& title, const QString& filter) = 0;
   // The folder picker, starting at startFolder; an empty text when cancelled.
   virtual QString PickFolder(QWidget* owner, const QString& title, const QString& startFolder) = 0;

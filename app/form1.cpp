@@ -451,21 +451,18 @@ void Form1::ReportNotInImage() {
 // "Add File(s)".
 void Form1::AddFiles() {
   Trap trap(dialogs_, this, QString::fromLatin1(location::kAddFiles));
-  QStringList parts;
+  QStringList paths;
   trap.Run(1, [&] {
-    parts =
+    paths =
         dialogs_.OpenFiles(this, QStringLiteral("Add File(s) - Hold Ctrl to select multiple files"),
                            QStringLiteral("All Files (*)"));
   });
-  if (parts.isEmpty()) return;
+  if (paths.isEmpty()) return;
   trap.Run(3, [&] {
-    if (parts.size() == 1) {
-      Append(parts);
-      return;
-    }
-    QStringList paths;
-    for (qsizetype i = 1; i < parts.size(); ++i) {
-      paths << CleanPath(parts.front() + QLatin1Char('/') + parts[i]);
+    // One file goes in as the dialog named it; several are cleaned, as paths composed from a
+    // folder and a name are.
+    if (paths.size() > 1) {
+      for (QString& path : paths) path = CleanPath(path);
     }
     Append(paths);
   });
