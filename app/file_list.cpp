@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <algorithm>
 
 namespace tavrine::app {
 
@@ -70,9 +71,20 @@ int FileListView::SelectedRow() const {
   return rows.isEmpty() ? -1 : rows.front().row();
 }
 
+namespace {
+
+// A list of URLs is a list of files only when a local file is among them; web links alone would
+// be accepted and then dropped on the floor.
+bool CarriesLocalFiles(const QMimeData* data) {
+  const QList<QUrl> urls = data->urls();
+  return std::any_of(urls.begin(), urls.end(), [](const QUrl& url) { return url.isLocalFile(); });
+}
+
+}  // namespace
+
 // A drag without a list of files is refused while it is over the list.
 void FileListView::dragEnterEvent(QDragEnterEvent* event) {
-  if (event->mimeData()->hasUrls()) {
+  if (CarriesLocalFiles(event->mimeData())) {
     event->acceptProposedAction();
   } else {
     event->ignore();
@@ -80,7 +92,7 @@ void FileListView::dragEnterEvent(QDragEnterEvent* event) {
 }
 
 void FileListView::dragMoveEvent(QDragMoveEvent* event) {
-  if (event->mimeData()->hasUrls()) {
+  if (CarriesLocalFiles(event->mimeData())) {
     event->acceptProposedAction();
   } else {
     event->ignore();
@@ -88,7 +100,7 @@ void FileListView::dragMoveEvent(QDragMoveEvent* event) {
 }
 
 void FileListView::dropEvent(QDropEvent* event) {
-  if (!event->mimeData()->hasUrls()) {
+  if (!CarriesLocalFiles(event->mimeData())) {
     event->ignore();
     return;
   }

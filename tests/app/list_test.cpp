@@ -50,12 +50,15 @@ TEST_F(ListTest, DropsFilesUnchangedAndFoldersLevelByLevel) {
   EXPECT_EQ(Listed(),
             (QStringList{file, file, P("one/a.txt"), P("one/z.txt"), P("one/other/o.txt"),
                          P("one/sub/s.txt"), P("one/sub/deep/d.txt"), P("two/t.txt"), file}));
-  // A drag without a list of files is refused.
-  QMimeData text;
+  // A drag without a local file is refused: plain text, or web links only.
+  QMimeData text, links;
   text.setText("just words");
-  QDragEnterEvent refused(QPoint(5, 5), Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
-  QCoreApplication::sendEvent(View()->viewport(), &refused);
-  EXPECT_FALSE(refused.isAccepted());
+  links.setUrls({QUrl("https://example.org/a.txt"), QUrl("ftp://example.org/b.txt")});
+  for (QMimeData* data : {&text, &links}) {
+    QDragEnterEvent refused(QPoint(5, 5), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(View()->viewport(), &refused);
+    EXPECT_FALSE(refused.isAccepted());
+  }
 }
 
 TEST_F(ListTest, TildeAndHiddenArchiveSkippedInFoldersNotWhenDroppedAlone) {
