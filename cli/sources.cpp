@@ -70,14 +70,6 @@ std::u16string NameOfLocalPath(const std::string& local) {
   return text::FromUtf8(slash == std::string::npos ? local : local.substr(slash + 1));
 }
 
-const clsISOFile* FindFileNamed(const clsISOFiles& files, std::u16string_view name) {
-  for (std::int32_t i = 0; i < files.Count(); ++i) {
-    const clsISOFile& file = files.File(i);
-    if (text::EqualsIgnoreCase(file.name(), name)) return &file;
-  }
-  return nullptr;
-}
-
 void AddFile(clsISODirectory& target, const std::string& local, const std::u16string& name,
              std::vector<std::string>& warnings) {
   const std::u16string effective = name.empty() ? NameOfLocalPath(local) : name;
@@ -87,7 +79,7 @@ void AddFile(clsISODirectory& target, const std::string& local, const std::u16st
                        "' holds a \"\\\", which image names cannot");
     return;
   }
-  if (const clsISOFile* earlier = FindFileNamed(target.Files(), effective)) {
+  if (const clsISOFile* earlier = target.Files().FindFile(effective)) {
     warnings.push_back("skipped '" + local + "': '" + earlier->LocalPath() + "' is in " + where +
                        " under the same name already (case is ignored)");
     return;

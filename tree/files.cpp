@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "tree/errors.h"
 #include "tree/text.h"
@@ -52,12 +53,17 @@ std::u16string NameFromPath(const std::string& localfile) {
 }  // namespace
 
 void clsISOFile::name(std::u16string strNewVal) {
-  if (owner_ != nullptr) owner_->Renamed(name_, strNewVal);
-  name_ = std::move(strNewVal);
+  std::u16string oldName = std::exchange(name_, std::move(strNewVal));
+  if (owner_ != nullptr) owner_->Renamed(*this, oldName);
 }
 
 bool clsISOFiles::FileExists(std::u16string_view name) const {
-  return foldedNames_.find(text::Fold(name)) != foldedNames_.end();
+  return FindFile(name) != nullptr;
+}
+
+clsISOFile* clsISOFiles::FindFile(std::u16string_view name) const {
+  const auto found = foldedNames_.find(text::Fold(name));
+  return found == foldedNames_.end() ? nullptr : found->second;
 }
 
 void clsISOFiles::Clear() {
@@ -77,9 +83,10 @@ clsISOFile& clsISOFiles::File(std::int32_t index) const {
 }
 
 void clsISOFiles::Remove(std::int32_t index) {
-  clsISOFile& entry = File(index);
-  Unindex(entry.name());
+  const std::u16string folded = text::Fold(File(index).name());
+  const bool wasFirst = foldedNames_.at(folded) == &File(index);
   FileEntries_.erase(FileEntries_.begin() + index);
+  if (wasFirst) Reindex(folded);
 }
 
 clsISOFile* clsISOFiles::Add(const std::string& localfile, std::u16string_view name) {
@@ -107,19 +114,29 @@ clsISOFile* clsISOFiles::Add(const std::string& localfile, std::u16string_view n
   entry->Size_ = facts.size;
   entry->CreationDate_ = DateTime::FromUnixLocal(facts.creationSeconds);
   entry->owner_ = this;
-  ++foldedNames_[std::move(foldedName)];
   FileEntries_.push_back(std::move(entry));
-  return FileEntries_.back().get();
+  clsISOFile* added = FileEntries_.back().get();
+  foldedNames_.emplace(std::move(foldedName), added);
+  return added;
 }
 
-void clsISOFiles::Unindex(const std::u16string& name) {
-  auto found = foldedNames_.find(text::Fold(name));
-  if (found != foldedNames_.end() && --found->second == 0) foldedNames_.erase(found);
+void clsISOFiles::Reindex(const std::u16string& folded) {
+  for (const auto& entry : FileEntries_) {
+    if (text::Fold(entry->name_) == folded) {
+      foldedNames_[folded] = entry.get();
+      return;
+    }
+  }
+  foldedNames_.erase(folded);
 }
 
-void clsISOFiles::Renamed(const std::u16string& oldName, const std::u16string& newName) {
-  Unindex(oldName);
-  ++foldedNames_[text::Fold(newName)];
+// Renames are rare, so a rename that may change which entry comes first under a name rescans.
+void clsISOFiles::Renamed(clsISOFile& entry, const std::u16string& oldName) {
+  const std::u16string oldFolded = text::Fold(oldName);
+  const std::u16string newFolded = text::Fold(entry.name_);
+  if (oldFolded == newFolded) return;
+  if (foldedNames_.at(oldFolded) == &entry) Reindex(oldFolded);
+  if (!foldedNames_.try_emplace(newFolded, &entry).second) Reindex(newFolded);
 }
 
 }  // namespace tavrine

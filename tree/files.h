@@ -65,6 +65,9 @@ class clsISOFiles {
   // True when an entry's name equals name ignoring case. Constant time (an index of case-folded
   // names sits beside the ordered list).
   bool FileExists(std::u16string_view name) const;
+  // The entry whose name equals name ignoring case, nullptr when there is none. Constant time.
+  // Where renames have left several entries with one name, the first of them in index order.
+  clsISOFile* FindFile(std::u16string_view name) const;
 
   std::int64_t Blocks() const { return Blocks_; }
   void Blocks(std::int64_t lngNewVal) { Blocks_ = lngNewVal; }
@@ -91,12 +94,12 @@ class clsISOFiles {
  private:
   friend class clsISOFile;
   // Keep foldedNames_ true when an entry's name changes or an entry leaves.
-  void Renamed(const std::u16string& oldName, const std::u16string& newName);
-  void Unindex(const std::u16string& name);
+  void Renamed(clsISOFile& entry, const std::u16string& oldName);
+  void Reindex(const std::u16string& folded);
 
   std::vector<std::unique_ptr<clsISOFile>> FileEntries_;
-  // Case-folded name -> number of entries with it.
-  std::unordered_map<std::u16string, std::int32_t> foldedNames_;
+  // Case-folded name -> the first entry (in index order) with it.
+  std::unordered_map<std::u16string, clsISOFile*> foldedNames_;
   std::int64_t Blocks_ = 0;
   std::int64_t BlocksJoliet_ = 0;
   std::int64_t LBA_ = 0;

@@ -115,16 +115,9 @@ std::string UnusableName(std::u16string_view trimmed) {
 }
 
 std::string AlreadyThere(const clsISODirectory& target, std::u16string_view name) {
-  const clsISOFiles& files = target.Files();
-  std::u16string existing(name);
-  for (std::int32_t i = 0; i < files.Count(); ++i) {
-    if (text::EqualsIgnoreCase(files.File(i).name(), name)) {
-      existing = files.File(i).name();
-      break;
-    }
-  }
-  return "a file named '" + text::ToUtf8(existing) + "' is already in " +
-         text::ToUtf8(target.FullPath());
+  const clsISOFile* existing = target.Files().FindFile(name);
+  return "a file named '" + text::ToUtf8(existing != nullptr ? existing->name() : name) +
+         "' is already in " + text::ToUtf8(target.FullPath());
 }
 
 struct Import {

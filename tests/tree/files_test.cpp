@@ -163,7 +163,8 @@ TEST(Files, RemoveAndClearKeepOrderAndExtentValues) {
 }
 
 // The name index against a plain linear search, over random adds, removes, renames (two
-// entries may come to share a name) and clears.
+// entries may come to share a name, and then the first in index order is the one found) and
+// clears.
 TEST(Files, IndexAgreesWithALinearSearch) {
   TempDir dir;
   const std::string path = dir.WriteFile("f", "x");
@@ -172,12 +173,14 @@ TEST(Files, IndexAgreesWithALinearSearch) {
   std::mt19937 rng(20240611);
   clsISOFiles files;
   std::vector<std::u16string> model;
-  auto modelHas = [&](const std::u16string& name) {
-    for (const auto& held : model) {
-      if (text::EqualsIgnoreCase(held, name)) return true;
+  // The index of the first entry named name ignoring case, or -1.
+  auto modelFind = [&](const std::u16string& name) {
+    for (std::size_t i = 0; i < model.size(); ++i) {
+      if (text::EqualsIgnoreCase(model[i], name)) return static_cast<std::int32_t>(i);
     }
-    return false;
+    return -1;
   };
+  auto modelHas = [&](const std::u16string& name) { return modelFind(name) >= 0; };
   for (int step = 0; step < 4000; ++step) {
     const std::u16string& name = pool[rng() % pool.size()];
     const auto index = static_cast<std::int32_t>(model.empty() ? 0 : rng() % model.size());
@@ -198,7 +201,11 @@ TEST(Files, IndexAgreesWithALinearSearch) {
       model.clear();
     }
     ASSERT_EQ(files.Count(), static_cast<std::int32_t>(model.size()));
-    for (const auto& probe : pool) ASSERT_EQ(files.FileExists(probe), modelHas(probe)) << step;
+    for (const auto& probe : pool) {
+      ASSERT_EQ(files.FileExists(probe), modelHas(probe)) << step;
+      const std::int32_t first = modelFind(probe);
+      ASSERT_EQ(files.FindFile(probe), first < 0 ? nullptr : &files.File(first)) << step;
+    }
   }
 }
 
