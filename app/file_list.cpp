@@ -16,7 +16,8 @@ int FileListModel::rowCount(const QModelIndex& parent) const {
 
 QVariant FileListModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= paths_.size()) return {};
-  if (role == Qt::DisplayRole || role == Qt::ToolTipRole) return paths_[index.row()];
+  // An item is its text alone, so the list's own tool tip shows over the items too.
+  if (role == Qt::DisplayRole) return paths_[index.row()];
   return {};
 }
 
