@@ -90,6 +90,12 @@ void AddFile(clsISODirectory& target, const std::string& local, const std::u16st
     warnings.push_back("skipped '" + local + "': it could not be added to " + where);
 }
 
+IoError CannotRead(const Source& source, const std::string& reason) {
+  std::string message = "cannot read '" + source.local + "'";
+  if (source.argument != source.local) message += " (from '" + source.argument + "')";
+  return IoError(message + ": " + reason);
+}
+
 template <typename Visit>
 void ForEachDirectory(clsISODirectory& dir, const Visit& visit) {
   visit(dir);
@@ -137,9 +143,7 @@ LocalKind InspectSource(const Source& source) {
   struct stat st {};
   if (::stat(source.local.c_str(), &st) != 0) {
     const int error = errno;
-    std::string message = "cannot read '" + source.local + "'";
-    if (source.argument != source.local) message += " (from '" + source.argument + "')";
-    throw IoError(message + ": " + std::strerror(error));
+    throw CannotRead(source, std::strerror(error));
   }
   return S_ISDIR(st.st_mode) ? LocalKind::kFolder : LocalKind::kFile;
 }
@@ -163,7 +167,11 @@ void AddSource(clsISODirectory& root, const Source& source,
     AddFile(*target, source.local, name, warnings);
     return;
   }
+  // The import names each folder with a closing "/". When the folder given itself cannot be
+  // listed, none of it is in the image: that is a failure, not a warning.
+  const std::string folder = source.local.back() == '/' ? source.local : source.local + '/';
   for (const PassedOver& passed : target->AddLocalDirectory(source.local, patterns, true)) {
+    if (passed.LocalPath == folder) throw CannotRead(source, passed.Reason);
     warnings.push_back("passed over '" + passed.LocalPath + "': " + passed.Reason);
   }
 }

@@ -46,7 +46,8 @@ LocalKind InspectSource(const Source& source);
 // Directories on the way are made with AddSubDirectory, so graft points merge into one
 // directory. A file whose name (ignoring case) is taken already is skipped; so is what the
 // folder import passes over: each is appended to warnings, naming both files where there are two.
-// Throws what InspectSource and the tree throw.
+// A folder that cannot be listed at all is an IoError naming it. Throws what InspectSource and
+// the tree throw.
 void AddSource(clsISODirectory& root, const Source& source,
                const std::vector<std::u16string>& patterns, std::vector<std::string>& warnings);
 
