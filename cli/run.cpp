@@ -118,9 +118,12 @@ int Build(const Options& options, const Environment& environment, std::ostream& 
     AddSource(root, source, patterns, warnings);
     for (const std::string& warning : warnings) report.Warn(warning);
   }
-  if (options.action == Action::kBuild) {
+  // --print-size with -o leaves it out too: the size printed is the size that build writes.
+  if (!options.output.empty()) {
+    const char* why = options.action == Action::kBuild ? "it is the image being written"
+                                                       : "it is the image -o names";
     for (const std::string& path : LeaveOutLocalFile(root, options.output)) {
-      report.Warn("left out '" + path + "': it is the image being written");
+      report.Warn("left out '" + path + "': " + why);
     }
   }
   if (date) {

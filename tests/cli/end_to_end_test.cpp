@@ -252,6 +252,11 @@ TEST_F(CliTest, AnImageWrittenIntoItsInputFolderLeavesOutItsPreviousCopy) {
             "tavrine-cli: warning: left out 'in/img.iso': it is the image being written\n");
   EXPECT_EQ(JolietFiles(IsoImage(Path("in/img.iso"))),
             (std::map<std::string, std::string>{{"/a.txt", "a"}}));
+  // --print-size with the same -o leaves it out as well.
+  const RunResult size = Run({"--print-size", "-o", "in/img.iso", "in"});
+  ASSERT_EQ(size.exitCode, 0);
+  EXPECT_EQ(size.out, std::to_string(std::filesystem::file_size(Path("in/img.iso")) / 2048) + "\n");
+  EXPECT_EQ(size.err, "tavrine-cli: warning: left out 'in/img.iso': it is the image -o names\n");
 }
 
 TEST_F(CliTest, ProgressIsOneLinePerPhaseWhenNotATerminal) {
