@@ -7,14 +7,26 @@
 #include <QMessageBox>
 
 namespace tavrine::app {
+namespace {
 
+// A modal message box; returns the button chosen.
+int Show(QWidget* owner, QMessageBox::Icon icon, const QString& title, const QString& text,
+         QMessageBox::StandardButtons buttons) {
+  QMessageBox box(icon, title, text, buttons, owner);
+  return box.exec();
+}
+
+}  // namespace
+
+// Messages and questions carry no icon; only the error dialog has one.
 void QtDialogs::Message(QWidget* owner, const QString& text) {
-  QMessageBox::information(owner, QGuiApplication::applicationDisplayName(), text);
+  Show(owner, QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(), text,
+       QMessageBox::Ok);
 }
 
 bool QtDialogs::Question(QWidget* owner, const QString& text) {
-  return QMessageBox::question(owner, QGuiApplication::applicationDisplayName(), text,
-                               QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+  return Show(owner, QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(), text,
+              QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
 }
 
 QString QtDialogs::Input(QWidget* owner, const QString& prompt, const QString& defaultAnswer) {
@@ -33,7 +45,7 @@ QString QtDialogs::PickFolder(QWidget* owner, const QString& title, const QStrin
 }
 
 void QtDialogs::Error(QWidget* owner, const QString& text) {
-  QMessageBox::warning(owner, QStringLiteral("Application Error"), text);
+  Show(owner, QMessageBox::Warning, QStringLiteral("Application Error"), text, QMessageBox::Ok);
 }
 
 void QtDialogs::OpenUrl(const QUrl& url) {
