@@ -5,6 +5,10 @@
 #include <functional>
 #include <string>
 
+#include "tree/errors.h"
+#include "tree/text.h"
+#include "tree/wildcard.h"
+
 namespace tavrine::cli {
 
 namespace {
@@ -121,6 +125,17 @@ std::int64_t ParseIsoDate(std::string_view when, std::string_view what) {
          offsetMinutes * 60;
 }
 
+// A malformed pattern is a mistake on the command line, found before any work, whether or not a
+// folder is imported.
+std::string CheckedPattern(const std::string& pattern) {
+  try {
+    WildcardPattern{text::FromUtf8(pattern)};
+  } catch (const InputError& e) {
+    throw UsageError(std::string("--pattern: ") + e.what());
+  }
+  return pattern;
+}
+
 struct OptionSpec {
   std::vector<std::string_view> names;
   bool takesValue;
@@ -150,7 +165,9 @@ const std::vector<OptionSpec>& OptionTable() {
        [](Options& o, const std::string& v) { o.identifiers.volumeSet = v; }},
       {{"--no-joliet"}, false, [](Options& o, const std::string&) { o.joliet = false; }},
       {{"-J"}, false, [](Options&, const std::string&) {}},
-      {{"--pattern"}, true, [](Options& o, const std::string& v) { o.patterns.push_back(v); }},
+      {{"--pattern"},
+       true,
+       [](Options& o, const std::string& v) { o.patterns.push_back(CheckedPattern(v)); }},
       {{"--date"}, true, [](Options& o, const std::string& v) { o.date = ParseWhen(v, "--date"); }},
       {{"--print-size"},
        false,

@@ -223,6 +223,7 @@ TEST_F(CliTest, UsageErrorsExitTwoWithAHint) {
       {{"--bogus", "-o", "x.iso", "f.txt"}, ""},
       {{"-o", "./f.txt", "f.txt"}, ""},  // would replace its own input
       {{"-o", "x.iso", "../a=f.txt"}, ""},
+      {{"--pattern=[z-a]", "-o", "x.iso", "f.txt"}, ""},  // even with no folder to import
       {{"-o", "x.iso", "f.txt"}, "SOURCE_DATE_EPOCH=tomorrow"},
   };
   for (const auto& [args, setting] : cases) {

@@ -65,7 +65,10 @@ TEST(ParseArguments, UsageErrorsNameTheArgument) {
       {{"-o", "x", "-V"}, "option '-V' needs a value"},
       {{"--quiet=yes", "-o", "x", "y"}, "option '--quiet' takes no value"},
       {{"-o", "x"}, "no PATH given: name the files and folders to put in the image"},
-      {{"in"}, "no image file given: use -o IMAGE (or --print-size)"}};
+      {{"in"}, "no image file given: use -o IMAGE (or --print-size)"},
+      // Found by the parser, whatever the PATHs are, and before help.
+      {{"--pattern", "*.[tx", "--help"},
+       "--pattern: malformed name pattern '*.[tx': no ']' closes the '[' at position 3"}};
   for (const auto& [args, message] : cases) EXPECT_EQ(ArgsMessage(args), message) << args[0];
   EXPECT_NE(ArgsMessage({"--date", "noon", "-o", "x", "y"}).find("--date 'noon'"),
             std::string::npos);
