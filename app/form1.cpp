@@ -488,15 +488,13 @@ void Form1::AddAllInFolder() {
   if (extension.isEmpty()) return;
   trap.Run(2, [&] { settings_.Write(QString::fromLatin1(key::kExtension), extension); });
   QString folder;
+  // The store alone keeps the last folder: written when chosen, read again at each import.
   trap.Run(3, [&] {
-    lastFolder_ = settings_.Read(QString::fromLatin1(key::kLastFolder), lastFolder_);
-    folder = BrowseForFolder(dialogs_, this, QStringLiteral("Please select folder:"), lastFolder_);
+    folder = BrowseForFolder(dialogs_, this, QStringLiteral("Please select folder:"),
+                             settings_.Read(QString::fromLatin1(key::kLastFolder), QString()));
   });
   if (folder.isEmpty()) return;
-  trap.Run(4, [&] {
-    lastFolder_ = folder;
-    settings_.Write(QString::fromLatin1(key::kLastFolder), folder);
-  });
+  trap.Run(4, [&] { settings_.Write(QString::fromLatin1(key::kLastFolder), folder); });
   SetBusy(true);
   trap.Run(6, [&] {
     Trap scan(dialogs_, this, QString::fromLatin1(location::kFolderScan));
@@ -572,7 +570,6 @@ void Form1::PickOutputFolder() {
   });
   if (folder.isEmpty()) return;
   trap.Run(2, [&] {
-    lastFolderDot_ = folder;
     settings_.Write(QString::fromLatin1(key::kLastFolderDot), folder);
     Text1_->setText(folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/'));
   });

@@ -130,8 +130,6 @@ class Form1 : public QWidget {
   bool abandonJob_ = false;  // the window was closed while a job added its files
   int busyDepth_ = 0;
   std::vector<NotInImage> notAdded_;
-  QString lastFolderDot_;
-  QString lastFolder_;
 };
 
 }  // namespace tavrine::app

@@ -147,9 +147,11 @@ TEST_F(ListTest, ImportByExtension) {
   EXPECT_EQ(Store().value("Tavrine/Extension").toString(), "*");
   EXPECT_EQ(dialogs_.folderStarts.last(), src);
   // An extension is taken literally: it lists nothing here, with no error, and the pointer
-  // comes back.
+  // comes back. The start folder comes from the store alone.
+  Store().remove("Tavrine/LastFolder");
   Click("PushButton4");
   EXPECT_EQ(dialogs_.inputDefaults, (QStringList{"*", "*", "*", "txt", "*"}));
+  EXPECT_EQ(dialogs_.folderStarts.last(), "");
   EXPECT_EQ(Listed().size(), 3);
   EXPECT_TRUE(dialogs_.errors.isEmpty());
   EXPECT_FALSE(window_->Busy());
