@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -81,6 +82,10 @@ struct WriterOwner {
   }
 };
 
+bool Interrupted(const Environment& environment) {
+  return environment.interrupted != nullptr && environment.interrupted->load();
+}
+
 class Reporter {
  public:
   explicit Reporter(std::ostream& err) : err_(err) {}
@@ -138,9 +143,7 @@ int Build(const Options& options, const Environment& environment, std::ostream& 
     out << writer.PlanImage() << '\n';
     return kExitOk;
   }
-  if (environment.interrupted != nullptr && environment.interrupted->load()) {
-    throw CancelledError("interrupted; no image written");
-  }
+  if (Interrupted(environment)) throw CancelledError("interrupted; no image written");
 
   ProgressDisplay::Clock clock = environment.clock;
   if (!clock) {
@@ -165,6 +168,12 @@ int Build(const Options& options, const Environment& environment, std::ostream& 
   }
   if (environment.onBuild) environment.onBuild(nullptr);
   progress.EndLine();
+  // A signal that came after the check above but before onBuild published the writer stopped
+  // nothing: the image it did not want is taken away now.
+  if (Interrupted(environment)) {
+    if (written) std::remove(options.output.c_str());
+    throw CancelledError("interrupted; no image written");
+  }
   if (!written) {
     report.Error("cannot create the image '" + options.output +
                  "': " + WhyNotCreated(options.output));

@@ -125,6 +125,19 @@ TEST(Run, StopRequestsLeaveNoImage) {
   EXPECT_EQ(early.status, kExitInterrupted);
   EXPECT_EQ(early.err, "tavrine-cli: interrupted; no image written\n");
   EXPECT_EQ(FilesIn(dir.path()), 2);
+
+  // A signal after that check but before the writer is published asks no writer to stop: the
+  // finished image is removed afterwards.
+  interrupted = false;
+  Environment late;
+  late.interrupted = &interrupted;
+  late.onBuild = [&](clsISOWriter* writer) {
+    if (writer != nullptr) interrupted = true;
+  };
+  const Outcome lost = RunCli({"-q", "-o", dir / "late.iso", input}, late);
+  EXPECT_EQ(lost.status, kExitInterrupted);
+  EXPECT_EQ(lost.err, "tavrine-cli: interrupted; no image written\n");
+  EXPECT_EQ(FilesIn(dir.path()), 2);
 }
 
 }  // namespace
