@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 
 namespace tavrine::detail {
 
@@ -9,6 +10,15 @@ namespace {
 
 std::uint8_t Byte(std::uint32_t value, int index) {
   return static_cast<std::uint8_t>((value >> (8 * index)) & 0xFFu);
+}
+
+// ECMA-119 8.4.26.1 and 9.1.5: the offset from GMT in 15-minute units, from -48 to +52.
+constexpr int kMinOffsetUnits = -48;
+constexpr int kMaxOffsetUnits = 52;
+
+// The signed offset byte of a recorded date.
+std::uint8_t OffsetByte(const DateTime& recorded) {
+  return static_cast<std::uint8_t>(static_cast<std::int8_t>(*recorded.utcOffsetMinutes / 15));
 }
 
 }  // namespace
@@ -55,20 +65,36 @@ void CopyUcs2BigEndian(std::u16string_view source, std::uint8_t* destination, st
   }
 }
 
-std::int8_t GmtOffsetUnits(const DateTime& date) {
-  // ECMA-119 allows -48..52 (GMT-12 to GMT+13); every real zone lies inside.
-  return static_cast<std::int8_t>(date.EffectiveUtcOffsetMinutes() / 15);
+DateTime RecordedDate(const DateTime& date) {
+  DateTime recorded = date;
+  recorded.utcOffsetMinutes = date.EffectiveUtcOffsetMinutes();
+  const int units = *recorded.utcOffsetMinutes / 15;
+  if (units >= kMinOffsetUnits && units <= kMaxOffsetUnits) return recorded;
+  std::tm fields{};
+  fields.tm_year = date.year - 1900;
+  fields.tm_mon = date.month - 1;
+  fields.tm_mday = date.day;
+  fields.tm_hour = date.hour;
+  fields.tm_min = date.minute;
+  fields.tm_sec = date.second;
+  // The fields read as UTC, less the offset: the instant, whose UTC fields gmtime_r gives.
+  const std::int64_t instant =
+      static_cast<std::int64_t>(timegm(&fields)) - std::int64_t{*recorded.utcOffsetMinutes} * 60;
+  DateTime utc = DateTime::FromUnixUtc(instant);
+  utc.utcOffsetMinutes = 0;  // also on the zero date of an instant gmtime_r cannot show
+  return utc;
 }
 
 std::array<std::uint8_t, 7> EncodeRecordingDate(const DateTime& date) {
-  if (date.year < 1900 || date.year > 2155) return {};
-  return {static_cast<std::uint8_t>(date.year - 1900),
-          static_cast<std::uint8_t>(date.month),
-          static_cast<std::uint8_t>(date.day),
-          static_cast<std::uint8_t>(date.hour),
-          static_cast<std::uint8_t>(date.minute),
-          static_cast<std::uint8_t>(date.second),
-          static_cast<std::uint8_t>(GmtOffsetUnits(date))};
+  const DateTime recorded = RecordedDate(date);
+  if (recorded.year < 1900 || recorded.year > 2155) return {};
+  return {static_cast<std::uint8_t>(recorded.year - 1900),
+          static_cast<std::uint8_t>(recorded.month),
+          static_cast<std::uint8_t>(recorded.day),
+          static_cast<std::uint8_t>(recorded.hour),
+          static_cast<std::uint8_t>(recorded.minute),
+          static_cast<std::uint8_t>(recorded.second),
+          OffsetByte(recorded)};
 }
 
 std::array<std::uint8_t, 17> UnspecifiedVolumeDate() {
@@ -78,15 +104,18 @@ std::array<std::uint8_t, 17> UnspecifiedVolumeDate() {
 }
 
 std::array<std::uint8_t, 17> EncodeVolumeDate(const DateTime& date) {
-  if (date.IsZero() || date.year < 0 || date.year > 9999) return UnspecifiedVolumeDate();
+  if (date.IsZero()) return UnspecifiedVolumeDate();
+  const DateTime recorded = RecordedDate(date);
+  if (recorded.year < 0 || recorded.year > 9999) return UnspecifiedVolumeDate();
   char year[8];
-  std::snprintf(year, sizeof year, "%04d", date.year);
-  const std::string digits = std::string(year) + TwoDigits(date.month) + TwoDigits(date.day) +
-                             TwoDigits(date.hour) + TwoDigits(date.minute) +
-                             TwoDigits(date.second) + "00";  // hundredths: whole seconds only
+  std::snprintf(year, sizeof year, "%04d", recorded.year);
+  const std::string digits = std::string(year) + TwoDigits(recorded.month) +
+                             TwoDigits(recorded.day) + TwoDigits(recorded.hour) +
+                             TwoDigits(recorded.minute) + TwoDigits(recorded.second) +
+                             "00";  // hundredths: whole seconds only
   std::array<std::uint8_t, 17> bytes{};
   for (std::size_t i = 0; i < 16; ++i) bytes[i] = static_cast<std::uint8_t>(digits[i]);
-  bytes[16] = static_cast<std::uint8_t>(GmtOffsetUnits(date));
+  bytes[16] = OffsetByte(recorded);
   return bytes;
 }
 

@@ -35,8 +35,12 @@ std::array<std::uint8_t, 4> BigEndian32(std::uint32_t value);
 // ceil(count / 2) whole code units, never more than source holds. Nothing for count < 1.
 void CopyUcs2BigEndian(std::u16string_view source, std::uint8_t* destination, std::int64_t count);
 
-// The signed offset from GMT in 15-minute units that a date carries (its zone's offset at it).
-std::int8_t GmtOffsetUnits(const DateTime& date);
+// A date as the image records it, utcOffsetMinutes set: the date itself with its offset (for
+// bare fields the zone's offset at it), or, when that offset lies outside the -48..+52 units of
+// 15 minutes ECMA-119 allows (GMT-12 to GMT+13), the same instant as UTC fields with offset 0.
+// Readers ignore an offset out of range, and real zones lie beyond it: Pacific/Kiritimati is
+// +14:00 (56 units), Pacific/Chatham +13:45 in summer (55).
+DateTime RecordedDate(const DateTime& date);
 // ECMA-119 9.1.5: years since 1900, month, day, hour, minute, second, offset from GMT. A year
 // outside 1900..2155 (the zero date among them) gives seven zero bytes.
 std::array<std::uint8_t, 7> EncodeRecordingDate(const DateTime& date);

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
 #include <string>
 
 #include "image/sink.h"
@@ -54,6 +56,14 @@ TEST(Encoding, RecordingDates) {
            // Fields as stored; the offset from GMT in signed 15-minute units.
            Case{{2024, 3, 5, 9, 7, 3, 60}, "7C 03 05 09 07 03 04"},
            Case{{2024, 3, 5, 9, 7, 3, -300}, "7C 03 05 09 07 03 EC"},
+           // The offsets' bounds, -48 and +52, are kept; beyond, the instant is written in UTC,
+           // carrying into the day, month and year before.
+           Case{{2024, 3, 5, 9, 7, 3, 52 * 15}, "7C 03 05 09 07 03 34"},
+           Case{{2024, 3, 5, 9, 7, 3, -48 * 15}, "7C 03 05 09 07 03 D0"},
+           Case{{2024, 1, 1, 5, 0, 0, 14 * 60}, "7B 0C 1F 0F 00 00 00"},
+           Case{{2024, 12, 31, 20, 0, 0, -49 * 15}, "7D 01 01 08 0F 00 00"},
+           // Before 1900 in UTC: no longer recordable.
+           Case{{1900, 1, 1, 5, 0, 0, 14 * 60}, "00 00 00 00 00 00 00"},
        }) {
     EXPECT_EQ(Hex(EncodeRecordingDate(c.date)), c.expected) << c.date.year;
   }
@@ -71,6 +81,9 @@ TEST(Encoding, VolumeDates) {
            Case{{999, 1, 2, 3, 4, 5, 0}, "0999010203040500|0"},
            Case{{2024, 3, 5, 9, 7, 3, 345}, "2024030509070300|23"},    // +5:45
            Case{{2024, 3, 5, 9, 7, 3, -210}, "2024030509070300|-14"},  // -3:30
+           Case{{2024, 3, 5, 9, 7, 3, 52 * 15}, "2024030509070300|52"},
+           // Chatham's summer, +13:45: UTC, into the leap day.
+           Case{{2024, 3, 1, 0, 30, 0, 13 * 60 + 45}, "2024022910450000|0"},
            // Not specified: the zero date and years of five digits.
            Case{DateTime::Zero(), "0000000000000000|0"},
            Case{{10000, 1, 2, 3, 4, 5, 0}, "0000000000000000|0"},
@@ -95,6 +108,21 @@ TEST(Encoding, LocalDatesTakeTheMachineZoneAtTheirDate) {
     EXPECT_EQ(Hex(EncodeRecordingDate(date)), c.recording);
     EXPECT_EQ(Hex(std::span(volume).last<1>()), c.offset) << "month " << c.month;
   }
+}
+
+// A zone beyond GMT+13 records local dates as UTC.
+TEST(Encoding, LocalDatesOfAZoneBeyondTheOffsetRangeAreRecordedInUtc) {
+  const std::string previous = std::getenv("TZ") ? std::getenv("TZ") : "";
+  setenv("TZ", "Pacific/Kiritimati", 1);
+  tzset();
+  const DateTime date{2024, 3, 5, 9, 7, 3, std::nullopt};
+  const auto recording = EncodeRecordingDate(date);
+  const auto volume = EncodeVolumeDate(date);
+  previous.empty() ? unsetenv("TZ") : setenv("TZ", previous.c_str(), 1);
+  tzset();
+  EXPECT_EQ(Hex(recording), "7C 03 04 13 07 03 00");
+  EXPECT_EQ(std::string(volume.begin(), volume.end() - 1), "2024030419070300");
+  EXPECT_EQ(volume[16], 0);
 }
 
 TEST(Encoding, BlockArithmeticMovesAnExactMultipleAWholeBlockOn) {
