@@ -137,11 +137,12 @@ FileRecord OpenFileRecord(const std::string& path, std::uint32_t access,
   return record;
 }
 
-void CloseFileRecord(FileRecord& record) {
+int CloseFileRecord(FileRecord& record) {
   // close is not retried on EINTR: on Linux the descriptor is gone either way.
-  if (!WithoutFile(record)) Sys().close(record.Handle);
+  const int result = WithoutFile(record) ? 0 : Sys().close(record.Handle);
   record.Handle = -1;
   record.Path.clear();
+  return result < 0 ? -1 : 0;
 }
 
 std::int64_t ReadFileRecord(const FileRecord& record, void* buffer, std::int64_t count) {

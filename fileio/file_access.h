@@ -31,8 +31,10 @@ struct FileRecord {
 // failure, and Path is the path either way.
 FileRecord OpenFileRecord(const std::string& path, std::uint32_t access, std::uint32_t shareMode,
                           std::uint32_t disposition);
-// Closes the file; Handle becomes -1 and Path empty.
-void CloseFileRecord(FileRecord& record);
+// Closes the file; Handle becomes -1 and Path empty either way. 0 on success or when the record
+// held no file, -1 when close failed (errno tells why): written data may then be lost, as on
+// NFS or a full disk that reports late.
+int CloseFileRecord(FileRecord& record);
 
 // Bytes read or written (fewer than count at the end of a file), -1, or 0 without an open file.
 std::int64_t ReadFileRecord(const FileRecord& record, void* buffer, std::int64_t count);

@@ -43,8 +43,8 @@ TEST(FileAccess, RecordsWithoutAFileMakeNoCalls) {
     EXPECT_EQ(FileRecordSize(record), expected);
     EXPECT_EQ(CopyFileRecordRange(record, 0, record, 4), expected);
     EXPECT_EQ(buffer[0], 1);
-    CloseFileRecord(record);
-    CloseFileRecord(record);  // twice is harmless
+    EXPECT_EQ(CloseFileRecord(record), 0);
+    EXPECT_EQ(CloseFileRecord(record), 0);  // twice is harmless
     EXPECT_EQ(record.Handle, -1);
   }
 }
@@ -136,7 +136,7 @@ TEST(FileAccess, PositionsSizesAndCreateAlways) {
   EXPECT_EQ(WriteFileRecord(record, "!", 1), 1);
   EXPECT_EQ(FileRecordSize(record), far + 1);
   EXPECT_EQ(FileLengthByPath(path), far + 1);
-  CloseFileRecord(record);
+  EXPECT_EQ(CloseFileRecord(record), 0);
   EXPECT_EQ(record.Handle, -1);
   EXPECT_EQ(record.Path, "");
 }
@@ -199,7 +199,14 @@ TEST(FileAccessFaults, PartialWritesAreResumedAndFailuresReported) {
   failAt = 1;
   EXPECT_EQ(WriteFileRecord(record, "abcdefgh", 8), 5);
   EXPECT_EQ(ReadFile(dir / "w.bin"), text + "abcde");
-  CloseFileRecord(record);
+  // A close that reports a late write failure gives -1 and still releases the record.
+  calls.close = [](int fd) { return ::close(fd), errno = EIO, -1; };
+  ScopedFileSystemCalls failingClose(calls);
+  const int fd = record.Handle;
+  EXPECT_EQ(CloseFileRecord(record), -1);
+  EXPECT_EQ(record.Handle, -1);
+  EXPECT_EQ(record.Path, "");
+  EXPECT_EQ(fcntl(fd, F_GETFD), -1);  // the descriptor is gone
 }
 
 // --- copying ranges: in the kernel, or through a buffer when the kernel refuses ---
