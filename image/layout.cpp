@@ -152,10 +152,11 @@ void CheckJolietNamesUnique(const std::vector<clsISODirectory*>& preOrder) {
     auto check = [&](const std::u16string& name, bool isDirectory) {
       const auto [it, added] = seen.emplace(text::Fold(name), isDirectory);
       if (added) return;
-      const char* first = it->second ? "a directory" : "a file";
-      const char* second = isDirectory ? "a directory" : "a file";
-      throw InputError(ImagePath(*directory) + ": " + first + " and " + second +
-                       " are both named '" + text::ToUtf8(name) +
+      const char* entries = it->second != isDirectory ? "a directory and a file"
+                            : isDirectory             ? "two directories"
+                                                      : "two files";
+      throw InputError(ImagePath(*directory) + ": " + entries + " are both named '" +
+                       text::ToUtf8(name) +
                        "' (names in one directory must differ, ignoring case)");
     };
     for (std::int32_t i = 0; i < directory->SubDirectoryCount(); ++i) {
