@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -71,35 +73,95 @@ void Store(Pair& pair, bool joliet, std::u16string_view value,
   }
 }
 
-// The image is written to a temporary file beside the target and renamed over it only when
+// Where the image goes. Usually a temporary file beside the target, renamed over it only when
 // complete, so that a failed build never leaves a broken image or destroys an earlier one.
-struct TemporaryOutput {
-  std::string path;
+// Devices and FIFOs are written directly: they cannot be replaced, and writing to them cannot
+// be undone anyway.
+struct Output {
   FileRecord record;
+  std::string temporary;  // empty when the target itself is open
+  std::string replaced;   // the file the temporary is renamed over
 };
 
-std::optional<TemporaryOutput> CreateTemporaryOutput(const std::string& target) {
-  if (target.empty() || target.back() == '/') return std::nullopt;
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The file a symbolic link names, so that the link stays a link and the file behind it gets the
+// image: realpath for an existing file; for a link to nothing yet, its text, read relative to
+// the link's folder. Any other path is its own file.
+std::string FileBehind(const std::string& target, bool exists) {
   struct stat st {};
-  if (::stat(target.c_str(), &st) == 0) {
-    if (S_ISDIR(st.st_mode)) return std::nullopt;
-    // An existing file we may not write stays as it is, as creating it over would fail.
-    if (::access(target.c_str(), W_OK) != 0) return std::nullopt;
+  if (::lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return target;
+  if (exists) {
+    char* resolved = ::realpath(target.c_str(), nullptr);
+    if (resolved == nullptr) return target;
+    std::string real = resolved;
+    std::free(resolved);
+    return real;
   }
-  const std::size_t slash = target.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash);
-  const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-  std::string pattern = (folder.empty() ? std::string() : folder) + "/." + name + ".XXXXXX";
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
-  const int fd = ::mkostemp(buffer.data(), O_CLOEXEC);
+  std::vector<char> text(PATH_MAX);
+  const ssize_t length = ::readlink(target.c_str(), text.data(), text.size());
+  if (length <= 0 || static_cast<std::size_t>(length) >= text.size()) return target;
+  const std::string named(text.data(), static_cast<std::size_t>(length));
+  return named.front() == '/' ? named : FolderOf(target) + "/" + named;
+}
+
+// A temporary file in folder, with the mode any new file of the user gets (not mkstemp's 0600).
+// A short fixed name, so that any valid target name leaves room for it.
+std::optional<Output> CreateTemporaryIn(const std::string& folder) {
+  std::string pattern = folder + "/.tavrine-XXXXXX";
+  const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
   if (fd == -1) return std::nullopt;
-  // mkstemp makes the file 0600; an image gets the mode any new file of the user gets.
   const mode_t mask = ::umask(0);
   ::umask(mask);
   ::fchmod(fd, 0666 & ~mask);
-  return TemporaryOutput{buffer.data(), FileRecord{fd, buffer.data()}};
+  return Output{FileRecord{fd, pattern}, pattern, {}};
 }
+
+std::optional<Output> OpenDirectly(const std::string& target, std::uint32_t disposition) {
+  FileRecord record = OpenFileRecord(target, GENERIC_WRITE, SHARE_READ_WRITE, disposition);
+  if (record.Handle == -1) return std::nullopt;
+  return Output{record, {}, {}};
+}
+
+// Opens the output of target, or nullopt when it cannot be created: no name, a directory, an
+// existing file we may not write, or a folder that does not exist or takes no new file.
+std::optional<Output> CreateOutput(const std::string& target) {
+  if (target.empty() || target.back() == '/') return std::nullopt;
+  struct stat st {};
+  const bool exists = ::stat(target.c_str(), &st) == 0;
+  if (exists && S_ISDIR(st.st_mode)) return std::nullopt;
+  // A device, FIFO or socket is opened as it is: no creation, no truncation.
+  if (exists && !S_ISREG(st.st_mode)) return OpenDirectly(target, OPEN_EXISTING);
+  // An existing file we may not write stays as it is, as creating it over would fail.
+  if (exists && ::access(target.c_str(), W_OK) != 0) return std::nullopt;
+  const std::string file = FileBehind(target, exists);
+  std::optional<Output> output = CreateTemporaryIn(FolderOf(file));
+  if (output) {
+    output->replaced = file;
+    return output;
+  }
+  // No temporary file in its folder, but the file itself may be written: overwritten in place,
+  // losing the earlier image should the build fail.
+  if (exists) return OpenDirectly(file, CREATE_ALWAYS);
+  return std::nullopt;
+}
+
+// Clears a cancel request when a build ends, however it ends; a request made before the build
+// started is honoured by it.
+class CancelReset {
+ public:
+  explicit CancelReset(std::atomic<bool>& flag) : flag_(flag) {}
+  ~CancelReset() { flag_.store(false); }
+  CancelReset(const CancelReset&) = delete;
+  CancelReset& operator=(const CancelReset&) = delete;
+
+ private:
+  std::atomic<bool>& flag_;
+};
 
 // Raises the writer's events for the file data and stops the copy on request.
 class FileDataEvents final : public detail::FileDataObserver {
@@ -225,9 +287,9 @@ std::int64_t clsISOWriter::PlanImage() {
 }
 
 bool clsISOWriter::SaveISO(const std::string& file_out) {
+  const CancelReset cancelReset(CancelRequested_);
   UnreadableFiles_.clear();
-  CancelRequested_.store(false);
-  std::optional<TemporaryOutput> output = CreateTemporaryOutput(file_out);
+  std::optional<Output> output = CreateOutput(file_out);
   if (!output) return false;
   OutputFile_ = output->record;
 
@@ -262,16 +324,21 @@ bool clsISOWriter::SaveISO(const std::string& file_out) {
     ProgressTotal_ = 0;
     if (Listener_ != nullptr) Listener_->BytesWritten(sink.Position(), total);
 
-    CloseFileRecord(OutputFile_);
-    if (::rename(output->path.c_str(), file_out.c_str()) != 0) {
+    // A late write failure (NFS, some full disks) shows only here: the image is then not whole
+    // and must not replace anything.
+    if (CloseFileRecord(OutputFile_) != 0) {
       const int error = errno;
-      throw IoError("cannot replace " + file_out + ": " + std::strerror(error));
+      throw IoError("cannot finish writing " + file_out + ": " + std::strerror(error));
+    }
+    if (!output->temporary.empty() &&
+        ::rename(output->temporary.c_str(), output->replaced.c_str()) != 0) {
+      const int error = errno;
+      throw IoError("cannot replace " + output->replaced + ": " + std::strerror(error));
     }
   } catch (...) {
     ProgressTotal_ = 0;
-    if (OutputFile_.Handle != -1) CloseFileRecord(OutputFile_);
-    OutputFile_.Handle = -1;
-    ::unlink(output->path.c_str());
+    CloseFileRecord(OutputFile_);  // nothing to do once closed
+    if (!output->temporary.empty()) ::unlink(output->temporary.c_str());
     throw;
   }
   if (Listener_ != nullptr) Listener_->WritingFinished();

@@ -49,7 +49,8 @@ class clsISOWriter {
   // True when clsChild is clsParent itself or lies anywhere below it.
   bool DirectoryIsChildOf(const clsISODirectory& clsParent, const clsISODirectory& clsChild) const;
   // The number of leading FullPath parts the two directories share.
-  std::int32_t DirectoryInPath(const clsISODirectory& clsDir1, const clsISODirectory& clsDir2) const;
+  std::int32_t DirectoryInPath(const clsISODirectory& clsDir1,
+                               const clsISODirectory& clsDir2) const;
   // 0 for the root, 1 for a sub-directory of the root, and so on.
   std::int32_t DirectoryLevel(const clsISODirectory& clsDir) const;
 
@@ -57,8 +58,11 @@ class clsISOWriter {
   void Joliet(bool blnNewVal) { Joliet_ = blnNewVal; }
 
   // Writes the image to file_out: into a temporary file beside it, renamed over file_out only
-  // when complete. Returns false, raising no event, when the output cannot be created. Any
-  // other failure throws (Error and its kinds), leaving no image and any earlier file_out
+  // when complete; a symbolic link is written through (the file it names is replaced, the link
+  // stays). A device or FIFO is written directly. An existing file in a folder that takes no
+  // new file is overwritten in place, and then a failure leaves it broken. Returns false,
+  // raising no event, when the output cannot be created. Any other failure throws (Error and
+  // its kinds), leaving no image and, written through a temporary file, any earlier file_out
   // untouched.
   bool SaveISO(const std::string& file_out);
   // Maps the names and lays the image out as SaveISO would, writing nothing; returns the number
@@ -92,10 +96,12 @@ class clsISOWriter {
 
   // Where the events go; nullptr for nowhere. The listener must outlive the builds.
   void Listener(WriterEvents* listener) { Listener_ = listener; }
-  // Files of the last successful SaveISO whose data could not be copied completely.
+  // Files whose data could not be copied completely. Cleared when every SaveISO starts; after a
+  // failed run it holds what that run had found before it stopped.
   const std::vector<UnreadableFile>& UnreadableFiles() const { return UnreadableFiles_; }
-  // Asks a running SaveISO (on another thread) to stop: it throws CancelledError and removes
-  // the unfinished image. Cleared when the next SaveISO starts.
+  // Asks SaveISO (running on another thread, or about to start) to stop: it throws
+  // CancelledError and removes the unfinished image. Cleared when SaveISO ends, however it
+  // ends, so a request made while a build is being prepared stops that build.
   void RequestCancel() { CancelRequested_.store(true); }
 
  private:

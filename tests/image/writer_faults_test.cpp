@@ -1,6 +1,7 @@
 // SaveISO when things go wrong: a full disk, failed writes, a missing or unusable output,
 // local files that vanish, shrink or grow during the build, and a cancelled build. In every
 // case either a whole image is written or no image at all, and an earlier image survives.
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -14,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <thread>
 #include <utility>
 
 #include "fileio/file_system_calls.h"
@@ -131,26 +133,41 @@ ssize_t NoCopyFileRange(int, off_t*, int, off_t*, std::size_t, unsigned) {
   return -1;
 }
 
-TEST(WriterFaults, FailedWritesThroughTheSeamLeaveNoImage) {
+// Every close fails with EIO after closing: only the output's result is looked at.
+int FailingClose(int fd) {
+  RealFileSystemCalls().close(fd);
+  errno = EIO;
+  return -1;
+}
+
+TEST(WriterFaults, FailedWritesAndCloseThroughTheSeamLeaveNoImage) {
   TempDir dir;
   dir.WritePatternFile("in/data.bin", 300000, 3);
-  // Before the first byte, within the buffered structures, within the file data.
-  for (std::int64_t budget : {0ll, 1000ll, 60000ll}) {
+  struct Case {
+    std::int64_t budget;  // bytes written before writes fail
+    bool closeFails;
+    int error;
+  };
+  // Before the first byte, within the buffered structures, within the file data; a close that
+  // reports a late failure.
+  for (const Case& c : {Case{0, false, ENOSPC}, Case{1000, false, ENOSPC},
+                        Case{60000, false, ENOSPC}, Case{1 << 30, true, EIO}}) {
     const std::string target = dir.WriteFile("result.iso", "earlier image");
     clsISOWriter writer;
     writer.Root()->Files().Add(dir / "in/data.bin");
     FileSystemCalls calls = RealFileSystemCalls();
     calls.write = BudgetWrite;
     calls.copy_file_range = NoCopyFileRange;
-    g_writeBudget = budget;
+    if (c.closeFails) calls.close = FailingClose;
+    g_writeBudget = c.budget;
     {
       ScopedFileSystemCalls seam(calls);
       EXPECT_THAT(
           [&] { writer.SaveISO(target); },
-          ThrowsMessage<IoError>(AllOf(HasSubstr(target), HasSubstr(std::strerror(ENOSPC)))))
-          << "write budget " << budget;
+          ThrowsMessage<IoError>(AllOf(HasSubstr(target), HasSubstr(std::strerror(c.error)))))
+          << "write budget " << c.budget;
     }
-    EXPECT_TRUE(testing::ReadFile(target) == "earlier image") << budget;
+    EXPECT_TRUE(testing::ReadFile(target) == "earlier image") << c.budget;
     EXPECT_EQ(OutputNames(dir), std::vector<std::string>{"result.iso"});
     // The same writer works again once the disk has room, and replaces the earlier image with
     // the mode any new file of the user gets (not the 0600 of a temporary file).
@@ -223,12 +240,20 @@ TEST(WriterFaults, CancelStopsTheBuildAndRemovesTheUnfinishedImage) {
                                                   "WritingDirectoryRecords", "WritingFiles 71"}));
   EXPECT_EQ(testing::ReadFile(target), "earlier image");
   EXPECT_EQ(OutputNames(dir), std::vector<std::string>{"result.iso"});
-  // A new build clears the request.
+  // The request ended with that build: the next one runs.
   ASSERT_TRUE(writer.SaveISO(target));
   EXPECT_EQ(events.log.back(), "WritingFinished");
+  // A request made while a build is being prepared stops it before the first structure.
+  const std::string built = testing::ReadFile(target);
+  events.log.clear();
+  writer.RequestCancel();
+  EXPECT_THROW(writer.SaveISO(target), CancelledError);
+  EXPECT_EQ(events.log, std::vector<std::string>{"BuildingFilesystem"});
+  EXPECT_TRUE(testing::ReadFile(target) == built);
+  EXPECT_EQ(OutputNames(dir), std::vector<std::string>{"result.iso"});
 }
 
-TEST(WriterFaults, MissingFileAtLayoutIsAnIoErrorAndNoImage) {
+TEST(WriterFaults, FaultsFoundAtLayoutGiveAnErrorAndNoImage) {
   TempDir dir;
   clsISOWriter writer;
   RecordingEvents events;
@@ -239,6 +264,87 @@ TEST(WriterFaults, MissingFileAtLayoutIsAnIoErrorAndNoImage) {
               ThrowsMessage<IoError>(HasSubstr(dir / "in/gone.bin")));
   EXPECT_EQ(events.log, std::vector<std::string>{"BuildingFilesystem"});
   EXPECT_TRUE(OutputNames(dir).empty());
+
+  // A directory attached by reference may repeat a name: Joliet refuses it.
+  clsISOWriter twins;
+  twins.Root()->AddSubDirectory(u"Docs");
+  auto other = clsISODirectory::Create();
+  other->name(u"docs");
+  twins.Root()->AddSubDirectoryByRef(other);
+  EXPECT_THAT([&] { twins.SaveISO(dir / "result.iso"); },
+              ThrowsMessage<InputError>(HasSubstr("\\: two directories are both named 'docs'")));
+  EXPECT_TRUE(OutputNames(dir).empty());
+}
+
+// Where the image goes when the target is not a plain file, or not beside a writable folder.
+TEST(WriterOutput, LinksAreWrittenThroughAndDevicesDirectly) {
+  TempDir dir;
+  clsISOWriter writer;
+  testing::AddFile(*writer.Root(), dir, "in/a.bin", std::string(5000, 'a'));
+  const std::string reference = dir / "reference.iso";
+  ASSERT_TRUE(writer.SaveISO(reference));
+  const std::string image = testing::ReadFile(reference);
+  std::filesystem::remove(reference);
+  auto isLink = [](const std::string& path) {
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+  };
+
+  // A link to an earlier image, and a link to a file not there yet (relative to its folder).
+  dir.WriteFile("real.iso", "earlier image");
+  ASSERT_EQ(symlink("real.iso", (dir / "link.iso").c_str()), 0);
+  dir.MakeDir("sub");
+  ASSERT_EQ(symlink("sub/new.iso", (dir / "dangling.iso").c_str()), 0);
+  for (const char* link : {"link.iso", "dangling.iso"}) {
+    ASSERT_TRUE(writer.SaveISO(dir / link)) << link;
+    EXPECT_TRUE(isLink(dir / link)) << link;
+  }
+  EXPECT_TRUE(testing::ReadFile(dir / "real.iso") == image);
+  EXPECT_TRUE(testing::ReadFile(dir / "sub/new.iso") == image);
+  EXPECT_EQ(OutputNames(dir),
+            (std::vector<std::string>{"dangling.iso", "link.iso", "real.iso", "sub"}));
+
+  // A name of 250 bytes leaves room for the temporary file's name.
+  const std::string longName = std::string(250, 'n');
+  ASSERT_TRUE(writer.SaveISO(dir / longName));
+  EXPECT_TRUE(testing::ReadFile(dir / longName) == image);
+
+  // A FIFO gets the whole image and stays a FIFO; /dev/null stays a device.
+  const std::string fifo = dir / "pipe";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::string received;
+  std::thread reader([&] {
+    const int fd = open(fifo.c_str(), O_RDONLY | O_CLOEXEC);
+    char buffer[65536];
+    for (ssize_t n; fd >= 0 && (n = read(fd, buffer, sizeof buffer)) > 0;)
+      received.append(buffer, n);
+    if (fd >= 0) close(fd);
+  });
+  bool written = false;
+  EXPECT_NO_THROW(written = writer.SaveISO(fifo));
+  if (!written) close(open(fifo.c_str(), O_WRONLY | O_CLOEXEC));  // lets the reader finish
+  reader.join();
+  EXPECT_TRUE(written);
+  EXPECT_TRUE(received == image);
+  struct stat st {};
+  ASSERT_EQ(lstat(fifo.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+  ASSERT_TRUE(writer.SaveISO("/dev/null"));
+  ASSERT_EQ(stat("/dev/null", &st), 0);
+  EXPECT_TRUE(S_ISCHR(st.st_mode));
+
+  // An existing file we may write, in a folder that takes no new file, is written in place.
+  if (geteuid() != 0) {  // root writes into read-only folders
+    const std::string inPlace = dir.WriteFile("ro/result.iso", "earlier image");
+    ASSERT_EQ(chmod((dir / "ro").c_str(), 0500), 0);
+    const bool saved = writer.SaveISO(inPlace);
+    const auto left = std::distance(std::filesystem::directory_iterator(dir.path() / "ro"),
+                                    std::filesystem::directory_iterator());
+    chmod((dir / "ro").c_str(), 0700);
+    EXPECT_TRUE(saved);
+    EXPECT_TRUE(testing::ReadFile(inPlace) == image);
+    EXPECT_EQ(left, 1);
+  }
 }
 
 TEST(WriterEventsOrder, PhasesAndHalfEvenPercentagesOfTheRealSize) {
