@@ -182,8 +182,9 @@ int Build(const Options& options, const Environment& environment, std::ostream& 
 
   const std::vector<UnreadableFile>& unreadable = writer.UnreadableFiles();
   for (const UnreadableFile& file : unreadable) {
-    report.Error("could not read all of '" + file.LocalPath + "' (" + text::ToUtf8(file.ImagePath) +
-                 " in the image): " + file.Reason + "; the image holds zeros in its place");
+    report.Error("could not read all of '" + file.LocalPath + "' ('" +
+                 text::ToUtf8(file.ImagePath) + "' in the image): " + file.Reason +
+                 "; the image holds zeros in its place");
   }
   if (!unreadable.empty()) {
     report.Error("wrote '" + options.output + "', but " + std::to_string(unreadable.size()) +

@@ -22,7 +22,7 @@ struct Environment {
   // Called with the writer right before SaveISO and with nullptr right after, so that a signal
   // handler can ask a running build to stop (clsISOWriter::RequestCancel).
   std::function<void(clsISOWriter*)> onBuild;
-  // Set by a signal handler; checked before the image is started.
+  // Set by a signal handler; checked before the image is started and again once it is written.
   const std::atomic<bool>* interrupted = nullptr;
   // The process ends right after Run (tavrine-cli's main): the image tree is then left to the
   // exit rather than taken apart entry by entry. Off, Run frees everything it made.

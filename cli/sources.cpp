@@ -73,21 +73,27 @@ std::u16string NameOfLocalPath(const std::string& local) {
 void AddFile(clsISODirectory& target, const std::string& local, const std::u16string& name,
              std::vector<std::string>& warnings) {
   const std::u16string effective = name.empty() ? NameOfLocalPath(local) : name;
-  const std::string where = text::ToUtf8(target.FullPath());
+  // Quoted: an image path such as "\new" must not read like an escape sequence.
+  const auto where = [&] {
+    std::string quoted = "'";
+    quoted += text::ToUtf8(target.FullPath());
+    quoted += '\'';
+    return quoted;
+  };
   if (effective.find(u'\\') != std::u16string::npos) {
     warnings.push_back("skipped '" + local + "': its name '" + text::ToUtf8(effective) +
                        "' holds a \"\\\", which image names cannot");
     return;
   }
   if (const clsISOFile* earlier = target.Files().FindFile(effective)) {
-    warnings.push_back("skipped '" + local + "': '" + earlier->LocalPath() + "' is in " + where +
+    warnings.push_back("skipped '" + local + "': '" + earlier->LocalPath() + "' is in " + where() +
                        " under the same name already (case is ignored)");
     return;
   }
   const clsISOFile* added =
       name.empty() ? target.Files().Add(local) : target.Files().Add(local, name);
   if (added == nullptr)
-    warnings.push_back("skipped '" + local + "': it could not be added to " + where);
+    warnings.push_back("skipped '" + local + "': it could not be added to " + where());
 }
 
 IoError CannotRead(const Source& source, const std::string& reason) {

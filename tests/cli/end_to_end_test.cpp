@@ -97,7 +97,7 @@ TEST_F(CliTest, SkippedFilesAreWarningsNamingBoth) {
                            "one/readme.txt", "two/README.TXT", "in", "again"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.err,
-            "tavrine-cli: warning: skipped 'two/README.TXT': 'one/readme.txt' is in \\ under the "
+            "tavrine-cli: warning: skipped 'two/README.TXT': 'one/readme.txt' is in '\\' under the "
             "same name already (case is ignored)\n"
             "tavrine-cli: warning: passed over 'again/a.txt': a file named 'a.txt' is already "
             "in \\\n");

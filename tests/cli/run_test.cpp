@@ -62,7 +62,7 @@ TEST(Run, FileThatCannotBeReadGivesExitThreeAndZerosInItsPlace) {
   }
   EXPECT_EQ(outcome.status, kExitUnreadable);
   EXPECT_EQ(outcome.err, "tavrine-cli: could not read all of '" + bad +
-                             "' (\\sub\\renamed.bin in the image): Input/output error; the image "
+                             "' ('\\sub\\renamed.bin' in the image): Input/output error; the image "
                              "holds zeros in its place\ntavrine-cli: wrote '" +
                              image + "', but 1 file is incomplete in it\n");
   const IsoImage read(image);
