@@ -72,6 +72,12 @@ TEST_F(WindowTest, ControlsSitWhereDesigned) {
   EXPECT_EQ(Child<QPushButton>("PushButton9")->geometry(), QRect(456, 20, 48, 23));
   EXPECT_EQ(Child<QProgressBar>("ProgressBar1")->geometry(), QRect(8, 646, 520, 27));
   EXPECT_EQ(Child<QProgressBar>("ProgressBar1")->text(), "Progress Bar");
+  // The icon is a disc: clear in its corners and its centre hole, drawn on its ring.
+  const QImage icon = w.windowIcon().pixmap(32, 32).toImage();
+  ASSERT_EQ(icon.size(), QSize(32, 32));
+  EXPECT_EQ(qAlpha(icon.pixel(0, 0)), 0);
+  EXPECT_EQ(qAlpha(icon.pixel(16, 16)), 0);
+  EXPECT_EQ(qAlpha(icon.pixel(16, 3)), 255);
 }
 
 TEST_F(WindowTest, LeavingAFieldShowsWhatTheWriterStored) {
