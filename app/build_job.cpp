@@ -1,7 +1,5 @@
 #include "app/build_job.h"
 
-#include <chrono>
-
 #include "tree/errors.h"
 
 namespace tavrine::app {
@@ -38,12 +36,9 @@ void BuildJob::Start(const std::string& outputPath) {
 
 void BuildJob::CancelAndWait() {
   if (!thread_.joinable()) return;
-  // SaveISO clears a stop request when it starts, so a request made while the thread is still
-  // on its way there would be lost: repeat it until the thread has ended.
-  while (!threadEnded_.load()) {
-    writer_.RequestCancel();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  // The writer keeps a stop request made before SaveISO starts, and clears it when SaveISO
+  // ends; a thread past that point needs none.
+  if (!threadEnded_.load()) writer_.RequestCancel();
   thread_.join();
   writer_.Listener(nullptr);
 }
