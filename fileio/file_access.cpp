@@ -164,6 +164,17 @@ std::int64_t ReadFileRecordAt(const FileRecord& record, void* buffer, std::int64
   return ReadUpTo(record.Handle, static_cast<char*>(buffer), count, offset);
 }
 
+std::int64_t ReadFileRecordOnceAt(const FileRecord& record, void* buffer, std::int64_t count,
+                                  std::int64_t offset) {
+  if (auto result = WithoutFile(record)) return *result;
+  if (count < 0 || offset < 0) return -1;
+  for (;;) {
+    const ssize_t n = Sys().pread(record.Handle, buffer, Chunk(count), static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    return n < 0 ? -1 : static_cast<std::int64_t>(n);
+  }
+}
+
 std::int64_t CopyFileRecordRange(const FileRecord& from, std::int64_t fromOffset,
                                  const FileRecord& to, std::int64_t count) {
   const auto fromResult = WithoutFile(from);

@@ -42,6 +42,10 @@ std::int64_t WriteFileRecord(const FileRecord& record, const void* buffer, std::
 // Reads count bytes at offset without moving the file position (pread).
 std::int64_t ReadFileRecordAt(const FileRecord& record, void* buffer, std::int64_t count,
                               std::int64_t offset);
+// One read of up to count bytes at offset (one pread, repeated only when interrupted): fewer
+// bytes than asked when the file ends sooner, or when the system gives less at once.
+std::int64_t ReadFileRecordOnceAt(const FileRecord& record, void* buffer, std::int64_t count,
+                                  std::int64_t offset);
 // Copies up to count bytes from `from` at fromOffset to the current position of `to`, inside
 // the kernel where it can (copy_file_range), else through a buffer. Result as for writing.
 std::int64_t CopyFileRecordRange(const FileRecord& from, std::int64_t fromOffset,

@@ -82,8 +82,16 @@ CopyResult FileSink::ReadIntoBuffer(const FileRecord& source, std::int64_t offse
   const std::int64_t want = count + 1;
   if (static_cast<std::int64_t>(buffer_.size() - buffered_) < want) Flush();
   CopyResult result;
+  std::uint8_t* at = buffer_.data() + buffered_;
   errno = 0;
-  const std::int64_t got = ReadFileRecordAt(source, buffer_.data() + buffered_, want, offset);
+  // One read usually does: a regular file reads short only at its end, so a whole small file
+  // and the end of it come back together.
+  std::int64_t got = ReadFileRecordOnceAt(source, at, want, offset);
+  if (got >= 0 && got < count) {
+    // Short: the source ended early, or the system gave less at once. Read on to be sure.
+    const std::int64_t rest = ReadFileRecordAt(source, at + got, want - got, offset + got);
+    if (rest > 0) got += rest;
+  }
   if (got < 0) {
     result.readError = errno != 0 ? errno : EIO;
     return result;

@@ -165,6 +165,9 @@ TEST(FileAccessFaults, ShortInterruptedAndFailedReads) {
   EXPECT_EQ(std::string(buffer, 2), "89");
   EXPECT_EQ(ReadFileRecordAt(record, buffer, 16, 3), 7);
   EXPECT_EQ(std::string(buffer, 7), "3456789");
+  // One read only: what the system gives at once.
+  EXPECT_EQ(ReadFileRecordOnceAt(record, buffer, 16, 3), 2);
+  EXPECT_EQ(std::string(buffer, 2), "34");
 
   // A failure after some bytes gives those bytes; a failure first gives -1.
   SeekFileRecord(record, 0, SEEK_FROM_BEGIN);
