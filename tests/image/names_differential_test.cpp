@@ -17,9 +17,9 @@ namespace tavrine {
 namespace {
 
 #if defined(__SANITIZE_ADDRESS__)
-constexpr int kDirectories = 300;
+constexpr int kDirectories = 1000;
 #else
-constexpr int kDirectories = 3000;
+constexpr int kDirectories = 10000;
 #endif
 
 // Names built from pieces chosen so that the interesting cases meet often: shared long
