@@ -70,17 +70,7 @@ DateTime RecordedDate(const DateTime& date) {
   recorded.utcOffsetMinutes = date.EffectiveUtcOffsetMinutes();
   const int units = *recorded.utcOffsetMinutes / 15;
   if (units >= kMinOffsetUnits && units <= kMaxOffsetUnits) return recorded;
-  std::tm fields{};
-  fields.tm_year = date.year - 1900;
-  fields.tm_mon = date.month - 1;
-  fields.tm_mday = date.day;
-  fields.tm_hour = date.hour;
-  fields.tm_min = date.minute;
-  fields.tm_sec = date.second;
-  // The fields read as UTC, less the offset: the instant, whose UTC fields gmtime_r gives.
-  const std::int64_t instant =
-      static_cast<std::int64_t>(timegm(&fields)) - std::int64_t{*recorded.utcOffsetMinutes} * 60;
-  DateTime utc = DateTime::FromUnixUtc(instant);
+  DateTime utc = DateTime::FromUnixUtc(recorded.UnixSeconds());
   utc.utcOffsetMinutes = 0;  // also on the zero date of an instant gmtime_r cannot show
   return utc;
 }

@@ -55,6 +55,12 @@ int DateTime::EffectiveUtcOffsetMinutes() const {
   return static_cast<int>((utc - local) / 60);
 }
 
+std::int64_t DateTime::UnixSeconds() const {
+  std::tm fields = ToTm(*this);
+  return static_cast<std::int64_t>(timegm(&fields)) -
+         std::int64_t{EffectiveUtcOffsetMinutes()} * 60;
+}
+
 DateTime DateTime::LocalNow() {
   return FromUnixLocal(static_cast<std::int64_t>(std::time(nullptr)));
 }

@@ -23,6 +23,8 @@ struct DateTime {
   bool IsZero() const;
   // The offset to record with this date: utcOffsetMinutes, else the local zone's offset at it.
   int EffectiveUtcOffsetMinutes() const;
+  // The instant these fields stand for, in seconds since 1970: the fields less that offset.
+  std::int64_t UnixSeconds() const;
 
   static DateTime Zero() { return {}; }
   static DateTime LocalNow();
