@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <ctime>
 
 namespace tavrine::detail {
 
