@@ -136,14 +136,14 @@ std::string CheckedPattern(const std::string& pattern) {
   return pattern;
 }
 
-struct OptionSpec {
+struct OptionRule {
   std::vector<std::string_view> names;
   bool takesValue;
   std::function<void(Options&, const std::string&)> apply;
 };
 
-const std::vector<OptionSpec>& OptionTable() {
-  static const std::vector<OptionSpec> table = {
+const std::vector<OptionRule>& OptionTable() {
+  static const std::vector<OptionRule> table = {
       {{"-o", "--output"}, true, [](Options& o, const std::string& v) { o.output = v; }},
       {{"-V", "--volume-id"},
        true,
@@ -181,10 +181,10 @@ const std::vector<OptionSpec>& OptionTable() {
   return table;
 }
 
-const OptionSpec* FindOption(std::string_view name) {
-  for (const OptionSpec& spec : OptionTable()) {
-    for (std::string_view n : spec.names) {
-      if (n == name) return &spec;
+const OptionRule* FindOption(std::string_view name) {
+  for (const OptionRule& rule : OptionTable()) {
+    for (std::string_view n : rule.names) {
+      if (n == name) return &rule;
     }
   }
   return nullptr;
@@ -235,18 +235,18 @@ Options ParseArguments(const std::vector<std::string>& args) {
         inlineValue = arg.substr(eq + 1);
       }
     }
-    const OptionSpec* spec = FindOption(name);
-    if (spec == nullptr) throw UsageError("unknown option '" + name + "'");
-    if (!spec->takesValue) {
+    const OptionRule* rule = FindOption(name);
+    if (rule == nullptr) throw UsageError("unknown option '" + name + "'");
+    if (!rule->takesValue) {
       if (inlineValue) throw UsageError("option '" + name + "' takes no value");
-      spec->apply(options, {});
+      rule->apply(options, {});
       continue;
     }
     if (!inlineValue) {
       if (i + 1 == args.size()) throw UsageError("option '" + name + "' needs a value");
       inlineValue = args[++i];
     }
-    spec->apply(options, *inlineValue);
+    rule->apply(options, *inlineValue);
   }
 
   if (options.action == Action::kHelp || options.action == Action::kVersion) return options;
