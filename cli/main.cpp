@@ -1,4 +1,5 @@
 // tavrine-cli: writes an ISO 9660 + Joliet image from files and folders named on the command line.
+#include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -7,6 +8,7 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "cli/options.h"
 #include "cli/run.h"
 
 namespace {
@@ -21,6 +23,16 @@ extern "C" void OnSignal(int) {
   if (tavrine::clsISOWriter* writer = runningWriter.load()) writer->RequestCancel();
 }
 
+// A closed standard descriptor would be taken by the image file, and progress text would land
+// inside the image: give each closed one /dev/null.
+void OpenStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) == -1 && open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) == -1) {
+      std::_Exit(1);
+    }
+  }
+}
+
 void CatchSignals() {
   struct sigaction action {};
   action.sa_handler = OnSignal;
@@ -29,6 +41,10 @@ void CatchSignals() {
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
   sigaction(SIGHUP, &action, nullptr);
+  // A reader of stderr that went away, or a file-size limit, must fail a write, not end the
+  // program with its temporary file left behind: the write reports EPIPE or EFBIG instead.
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
 }
 
 int TerminalWidth() {
@@ -40,6 +56,7 @@ int TerminalWidth() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  OpenStandardDescriptors();
   CatchSignals();
   tavrine::cli::Environment environment;
   if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH")) environment.sourceDateEpoch = epoch;
@@ -51,5 +68,9 @@ int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   const int status = tavrine::cli::Run(args, environment, std::cout, std::cerr);
   std::cout.flush();
+  if (!std::cout && status == tavrine::cli::kExitOk) {
+    std::cerr << "tavrine-cli: cannot write to standard output\n";
+    return tavrine::cli::kExitError;
+  }
   return status;
 }

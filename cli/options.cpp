@@ -267,7 +267,7 @@ root), a folder (its contents put in the root), or a graft point IMAGEPATH=LOCAL
 (LOCAL placed at IMAGEPATH: a folder's contents go into that directory; for a
 file, IMAGEPATH is its directory plus its new name, or ends in "/" to keep its
 name). A PATH that exists as typed is never split at "="; otherwise write "\="
-for a "=" and "\\" for a "\" that is part of a name.
+for a "=" and "\\" for a "\" in a local name (image names cannot hold "\").
   -o, --output FILE        the image to write (replaced when it exists)
   -V, --volume-id TEXT     volume identifier
   --system-id TEXT         system identifier (also -sysid)

@@ -62,7 +62,7 @@ std::vector<Source> SplitSources(const Options& options) {
     if (options.action == Action::kBuild && kind == LocalKind::kFile &&
         SameLocalFile(source.local, options.output)) {
       throw UsageError("the image '" + options.output + "' would replace the input file '" +
-                       source.argument + "'; name the image with -o");
+                       source.argument + "'; name another image with -o");
     }
   }
   return sources;
@@ -158,6 +158,9 @@ int Build(const Options& options, const Environment& environment, std::ostream& 
   ProgressDisplay progress(err, mode, environment.terminalWidth, clock);
   writer.Listener(&progress);
   if (environment.onBuild) environment.onBuild(&writer);
+  // A signal between the check above and publishing the writer asked nothing of it yet; the
+  // writer keeps a request made before its build starts.
+  if (Interrupted(environment)) writer.RequestCancel();
   bool written = false;
   try {
     written = writer.SaveISO(options.output);
@@ -168,12 +171,7 @@ int Build(const Options& options, const Environment& environment, std::ostream& 
   }
   if (environment.onBuild) environment.onBuild(nullptr);
   progress.EndLine();
-  // A signal that came after the check above but before onBuild published the writer stopped
-  // nothing: the image it did not want is taken away now.
-  if (Interrupted(environment)) {
-    if (written) std::remove(options.output.c_str());
-    throw CancelledError("interrupted; no image written");
-  }
+  // A signal after the image was renamed into place stops nothing: the image is complete.
   if (!written) {
     report.Error("cannot create the image '" + options.output +
                  "': " + WhyNotCreated(options.output));
@@ -182,9 +180,8 @@ int Build(const Options& options, const Environment& environment, std::ostream& 
 
   const std::vector<UnreadableFile>& unreadable = writer.UnreadableFiles();
   for (const UnreadableFile& file : unreadable) {
-    report.Error("could not read all of '" + file.LocalPath + "' ('" +
-                 text::ToUtf8(file.ImagePath) + "' in the image): " + file.Reason +
-                 "; the image holds zeros in its place");
+    report.Error("'" + file.LocalPath + "' ('" + text::ToUtf8(file.ImagePath) +
+                 "' in the image) is incomplete: " + file.Reason);
   }
   if (!unreadable.empty()) {
     report.Error("wrote '" + options.output + "', but " + std::to_string(unreadable.size()) +

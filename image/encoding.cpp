@@ -57,7 +57,13 @@ std::array<std::uint8_t, 4> BigEndian32(std::uint32_t value) {
 
 void CopyUcs2BigEndian(std::u16string_view source, std::uint8_t* destination, std::int64_t count) {
   if (count < 1) return;
-  const std::size_t units = std::min(source.size(), static_cast<std::size_t>((count + 1) / 2));
+  std::size_t units = std::min(source.size(), static_cast<std::size_t>((count + 1) / 2));
+  // A character beyond the basic plane takes two units; one that does not fit whole is left
+  // out rather than cut after its high surrogate.
+  if (units > 0 && units < source.size() && source[units - 1] >= 0xD800 &&
+      source[units - 1] <= 0xDBFF) {
+    --units;
+  }
   for (std::size_t i = 0; i < units; ++i) {
     destination[2 * i] = static_cast<std::uint8_t>(source[i] >> 8);
     destination[2 * i + 1] = static_cast<std::uint8_t>(source[i] & 0xFFu);

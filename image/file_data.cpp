@@ -26,7 +26,8 @@ std::string CopyFile(ByteSink& sink, const clsISOFile& file, FileDataObserver& o
   if (source.Handle == -1) {
     const int error = errno;
     sink.AppendZeros(size);
-    return error != 0 ? std::strerror(error) : "cannot be opened";
+    return std::string("cannot be opened (") +
+           (error != 0 ? std::strerror(error) : "no reason given") + "); zeros stand in its place";
   }
   struct Closer {
     FileRecord& record;
@@ -51,9 +52,12 @@ std::string CopyFile(ByteSink& sink, const clsISOFile& file, FileDataObserver& o
   if (copied < size) {
     // Zeros keep the layout's promise for the bytes the file no longer gives.
     sink.AppendZeros(size - copied);
-    if (readError != 0) return std::strerror(readError);
+    if (readError != 0) {
+      return "reading failed after " + std::to_string(copied) + " bytes (" +
+             std::strerror(readError) + "); zeros stand for the rest";
+    }
     return "file shrank from " + std::to_string(size) + " to " + std::to_string(copied) +
-           " bytes during the build";
+           " bytes during the build; zeros stand for the rest";
   }
   if (moreBeyond.has_value() && !*moreBeyond) return {};  // the last read saw the file end
   const std::int64_t now = FileRecordSize(source);

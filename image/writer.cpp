@@ -109,15 +109,23 @@ std::string FileBehind(const std::string& target, bool exists) {
   return named.front() == '/' ? named : FolderOf(target) + "/" + named;
 }
 
-// A temporary file in folder, with the mode any new file of the user gets (not mkstemp's 0600).
-// A short fixed name, so that any valid target name leaves room for it.
-std::optional<Output> CreateTemporaryIn(const std::string& folder) {
+// A temporary file in folder. It takes the permissions and, where we may give it, the owner of
+// the file it will replace; a new image gets the mode any new file of the user gets (not
+// mkstemp's 0600). A short fixed name, so that any valid target name leaves room for it.
+std::optional<Output> CreateTemporaryIn(const std::string& folder, const struct stat* replacing) {
   std::string pattern = folder + "/.tavrine-XXXXXX";
   const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
   if (fd == -1) return std::nullopt;
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  ::fchmod(fd, 0666 & ~mask);
+  if (replacing != nullptr) {
+    ::fchmod(fd, replacing->st_mode & 07777);
+    if (::fchown(fd, replacing->st_uid, replacing->st_gid) != 0) {
+      // Only the superuser may give a file away; the image then stays ours.
+    }
+  } else {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);
+  }
   return Output{FileRecord{fd, pattern}, pattern, {}};
 }
 
@@ -139,7 +147,7 @@ std::optional<Output> CreateOutput(const std::string& target) {
   // An existing file we may not write stays as it is, as creating it over would fail.
   if (exists && ::access(target.c_str(), W_OK) != 0) return std::nullopt;
   const std::string file = FileBehind(target, exists);
-  std::optional<Output> output = CreateTemporaryIn(FolderOf(file));
+  std::optional<Output> output = CreateTemporaryIn(FolderOf(file), exists ? &st : nullptr);
   if (output) {
     output->replaced = file;
     return output;

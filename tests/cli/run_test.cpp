@@ -61,9 +61,10 @@ TEST(Run, FileThatCannotBeReadGivesExitThreeAndZerosInItsPlace) {
     outcome = RunCli({"-q", "-o", image, good, "sub/renamed.bin=" + bad}, {});
   }
   EXPECT_EQ(outcome.status, kExitUnreadable);
-  EXPECT_EQ(outcome.err, "tavrine-cli: could not read all of '" + bad +
-                             "' ('\\sub\\renamed.bin' in the image): Input/output error; the image "
-                             "holds zeros in its place\ntavrine-cli: wrote '" +
+  EXPECT_EQ(outcome.err, "tavrine-cli: '" + bad +
+                             "' ('\\sub\\renamed.bin' in the image) is incomplete: cannot be "
+                             "opened (Input/output error); zeros stand in its place\ntavrine-cli: "
+                             "wrote '" +
                              image + "', but 1 file is incomplete in it\n");
   const IsoImage read(image);
   EXPECT_EQ(read.ReadFile(*read.Joliet().Find(u"/good.txt")), "good");
@@ -126,8 +127,8 @@ TEST(Run, StopRequestsLeaveNoImage) {
   EXPECT_EQ(early.err, "tavrine-cli: interrupted; no image written\n");
   EXPECT_EQ(FilesIn(dir.path()), 2);
 
-  // A signal after that check but before the writer is published asks no writer to stop: the
-  // finished image is removed afterwards.
+  // A signal after that check but before the writer is published: the writer is asked to stop
+  // before its build starts, and writes nothing.
   interrupted = false;
   Environment late;
   late.interrupted = &interrupted;
@@ -136,7 +137,7 @@ TEST(Run, StopRequestsLeaveNoImage) {
   };
   const Outcome lost = RunCli({"-q", "-o", dir / "late.iso", input}, late);
   EXPECT_EQ(lost.status, kExitInterrupted);
-  EXPECT_EQ(lost.err, "tavrine-cli: interrupted; no image written\n");
+  EXPECT_EQ(lost.err, "tavrine-cli: the build of " + dir / "late.iso" + " was cancelled\n");
   EXPECT_EQ(FilesIn(dir.path()), 2);
 }
 

@@ -34,7 +34,10 @@ TEST(Encoding, CopyUcs2BigEndianWritesWholeUnitsOfTheSourceOnly) {
   for (const Case& c :
        {Case{u"AB", 4, "00 41 00 42 EE EE"}, Case{u"\u00FC\u20AC", 0, "EE EE EE EE EE EE"},
         Case{u"\u00FC\u20AC", -1, "EE EE EE EE EE EE"}, Case{u"ABC", 4, "00 41 00 42 EE EE"},
-        Case{u"AB", 6, "00 41 00 42 EE EE"}}) {
+        Case{u"AB", 6, "00 41 00 42 EE EE"},
+        // A character of two units that does not fit whole is left out, not cut in half.
+        Case{u"A\U0001F600", 4, "00 41 EE EE EE EE"},
+        Case{u"A\U0001F600", 6, "00 41 D8 3D DE 00"}}) {
     out.fill(0xEE);
     CopyUcs2BigEndian(c.source, out.data(), c.count);
     EXPECT_EQ(Hex(out), c.expected) << "count " << c.count;

@@ -169,13 +169,19 @@ TEST(WriterFaults, FailedWritesAndCloseThroughTheSeamLeaveNoImage) {
     }
     EXPECT_TRUE(testing::ReadFile(target) == "earlier image") << c.budget;
     EXPECT_EQ(OutputNames(dir), std::vector<std::string>{"result.iso"});
-    // The same writer works again once the disk has room, and replaces the earlier image with
-    // the mode any new file of the user gets (not the 0600 of a temporary file).
+    // The same writer works again once the disk has room, and the new image keeps the earlier
+    // one's permissions (not the 0600 of a temporary file).
+    ASSERT_EQ(chmod(target.c_str(), 0640), 0);
     ASSERT_TRUE(writer.SaveISO(target));
     EXPECT_EQ(OutputNames(dir), std::vector<std::string>{"result.iso"});
+    struct stat st {};
+    ASSERT_EQ(stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    // A new image gets the mode any new file of the user gets.
+    ASSERT_EQ(unlink(target.c_str()), 0);
+    ASSERT_TRUE(writer.SaveISO(target));
     const mode_t mask = umask(0);
     umask(mask);
-    struct stat st {};
     ASSERT_EQ(stat(target.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
     IsoImage iso(target);
@@ -206,9 +212,11 @@ TEST(WriterFaults, FilesRemovedShrunkOrGrownDuringTheBuildKeepTheLayout) {
   ASSERT_EQ(unreadable.size(), 3u);
   EXPECT_EQ(unreadable[0].LocalPath, removed);
   EXPECT_EQ(unreadable[0].ImagePath, u"\\removed.bin");
-  EXPECT_EQ(unreadable[0].Reason, std::strerror(ENOENT));
+  EXPECT_EQ(unreadable[0].Reason, std::string("cannot be opened (") + std::strerror(ENOENT) +
+                                      "); zeros stand in its place");
   EXPECT_EQ(unreadable[1].LocalPath, shrunk);
-  EXPECT_EQ(unreadable[1].Reason, "file shrank from 5000 to 100 bytes during the build");
+  EXPECT_EQ(unreadable[1].Reason,
+            "file shrank from 5000 to 100 bytes during the build; zeros stand for the rest");
   EXPECT_EQ(unreadable[2].LocalPath, grown);
   EXPECT_NE(unreadable[2].Reason.find("file grew from 3000 to 9000 bytes"), std::string::npos);
 
