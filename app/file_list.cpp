@@ -81,10 +81,8 @@ bool CarriesLocalFiles(const QMimeData* data) {
   return std::any_of(urls.begin(), urls.end(), [](const QUrl& url) { return url.isLocalFile(); });
 }
 
-}  // namespace
-
 // A drag without a list of files is refused while it is over the list.
-void FileListView::dragEnterEvent(QDragEnterEvent* event) {
+void AcceptOnlyLocalFiles(QDropEvent* event) {
   if (CarriesLocalFiles(event->mimeData())) {
     event->acceptProposedAction();
   } else {
@@ -92,12 +90,14 @@ void FileListView::dragEnterEvent(QDragEnterEvent* event) {
   }
 }
 
+}  // namespace
+
+void FileListView::dragEnterEvent(QDragEnterEvent* event) {
+  AcceptOnlyLocalFiles(event);
+}
+
 void FileListView::dragMoveEvent(QDragMoveEvent* event) {
-  if (CarriesLocalFiles(event->mimeData())) {
-    event->acceptProposedAction();
-  } else {
-    event->ignore();
-  }
+  AcceptOnlyLocalFiles(event);
 }
 
 void FileListView::dropEvent(QDropEvent* event) {

@@ -3,12 +3,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <ctime>
 #include <string>
 
 #include "image/sink.h"
 #include "support/image_builder.h"
+#include "support/time_zone.h"
 
 namespace tavrine::detail {
 namespace {
@@ -115,14 +114,10 @@ TEST(Encoding, LocalDatesTakeTheMachineZoneAtTheirDate) {
 
 // A zone beyond GMT+13 records local dates as UTC.
 TEST(Encoding, LocalDatesOfAZoneBeyondTheOffsetRangeAreRecordedInUtc) {
-  const std::string previous = std::getenv("TZ") ? std::getenv("TZ") : "";
-  setenv("TZ", "Pacific/Kiritimati", 1);
-  tzset();
+  testing::ScopedTimeZone zone("Pacific/Kiritimati");
   const DateTime date{2024, 3, 5, 9, 7, 3, std::nullopt};
   const auto recording = EncodeRecordingDate(date);
   const auto volume = EncodeVolumeDate(date);
-  previous.empty() ? unsetenv("TZ") : setenv("TZ", previous.c_str(), 1);
-  tzset();
   EXPECT_EQ(Hex(recording), "7C 03 04 13 07 03 00");
   EXPECT_EQ(std::string(volume.begin(), volume.end() - 1), "2024030419070300");
   EXPECT_EQ(volume[16], 0);

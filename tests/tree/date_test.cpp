@@ -2,33 +2,18 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <ctime>
 #include <filesystem>
-#include <optional>
 #include <random>
 #include <string>
 #include <tuple>
 
+#include "support/time_zone.h"
+
 namespace tavrine {
 namespace {
 
-// Runs the test body under another time zone and restores the one CTest set.
-class ZoneScope {
- public:
-  explicit ZoneScope(const char* zone) {
-    if (const char* old = std::getenv("TZ")) old_ = old;
-    setenv("TZ", zone, 1);
-    tzset();
-  }
-  ~ZoneScope() {
-    old_ ? setenv("TZ", old_->c_str(), 1) : unsetenv("TZ");
-    tzset();
-  }
-
- private:
-  std::optional<std::string> old_;
-};
+using ZoneScope = testing::ScopedTimeZone;
 
 TEST(Date, ZeroMeansUnknownWhateverItsOffset) {
   EXPECT_TRUE(DateTime{}.IsZero());

@@ -1,0 +1,29 @@
+// Runs a test under another time zone and restores the one the test started with.
+#pragma once
+
+#include <cstdlib>
+#include <ctime>
+#include <optional>
+#include <string>
+
+namespace tavrine::testing {
+
+class ScopedTimeZone {
+ public:
+  explicit ScopedTimeZone(const char* zone) {
+    if (const char* old = std::getenv("TZ")) old_ = old;
+    setenv("TZ", zone, 1);
+    tzset();
+  }
+  ~ScopedTimeZone() {
+    old_ ? setenv("TZ", old_->c_str(), 1) : unsetenv("TZ");
+    tzset();
+  }
+  ScopedTimeZone(const ScopedTimeZone&) = delete;
+  ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
+
+ private:
+  std::optional<std::string> old_;
+};
+
+}  // namespace tavrine::testing
