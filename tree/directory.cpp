@@ -67,6 +67,23 @@ std::u16string clsISODirectory::FullPath() const {
   return path;
 }
 
+std::u16string clsISODirectory::FreeFileName(std::u16string_view name) const {
+  const auto taken = [this](std::u16string_view candidate) {
+    return Files_.FileExists(candidate) || SubDirExists(candidate);
+  };
+  if (!taken(name)) return std::u16string(name);
+  const std::size_t dot = name.rfind(u'.');
+  const std::size_t cut = dot == std::u16string_view::npos || dot == 0 ? name.size() : dot;
+  for (std::uint64_t number = 1;; ++number) {
+    const std::string suffix = std::to_string(number);
+    std::u16string candidate(name.substr(0, cut));
+    candidate += u'~';
+    candidate.append(suffix.begin(), suffix.end());
+    candidate += name.substr(cut);
+    if (!taken(candidate)) return candidate;
+  }
+}
+
 std::shared_ptr<clsISODirectory> clsISODirectory::AddSubDirectoryByRef(
     std::shared_ptr<clsISODirectory> directory) {
   if (directory == nullptr) return nullptr;

@@ -40,6 +40,10 @@ class clsISODirectory : public std::enable_shared_from_this<clsISODirectory> {
 
   // True when a sub-directory's name equals name ignoring case.
   bool SubDirExists(std::u16string_view name) const;
+  // The name a new file called name gets in this directory: name itself when no file or
+  // sub-directory here has it ignoring case, else name with "~" and the first free number
+  // before its extension ("fAx.txt" -> "fAx~1.txt"), so that nothing is left out for its name.
+  std::u16string FreeFileName(std::u16string_view name) const;
   // The names from the root down to this directory, each followed by "\" ("\" for the root).
   std::u16string FullPath() const;
 
