@@ -15,10 +15,18 @@ namespace {
 
 std::atomic<tavrine::clsISOWriter*> runningWriter{nullptr};
 std::atomic<bool> interrupted{false};
+std::atomic<int> firstSignal{0};
 
-// A stopped build removes its unfinished image; a second signal ends the program at once
-// (SA_RESETHAND restored the default action).
-extern "C" void OnSignal(int) {
+// A stopped build removes its unfinished image. A second signal ends the program at once, the
+// way the signal itself would, leaving no named temporary file behind.
+extern "C" void OnSignal(int signal) {
+  int none = 0;
+  if (!firstSignal.compare_exchange_strong(none, signal)) {
+    tavrine::clsISOWriter::RemoveUnfinishedImages();
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+    return;
+  }
   interrupted.store(true);
   if (tavrine::clsISOWriter* writer = runningWriter.load()) writer->RequestCancel();
 }
@@ -36,7 +44,6 @@ void OpenStandardDescriptors() {
 void CatchSignals() {
   struct sigaction action {};
   action.sa_handler = OnSignal;
-  action.sa_flags = SA_RESETHAND;
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
@@ -66,7 +73,11 @@ int main(int argc, char** argv) {
   environment.interrupted = &interrupted;
   environment.exitsAfterRun = true;
   const std::vector<std::string> args(argv + 1, argv + argc);
-  const int status = tavrine::cli::Run(args, environment, std::cout, std::cerr);
+  int status = tavrine::cli::Run(args, environment, std::cout, std::cerr);
+  // The shell's convention: 128 and the signal's number (130 for Ctrl-C, 143 for SIGTERM).
+  if (status == tavrine::cli::kExitInterrupted && firstSignal.load() != 0) {
+    status = 128 + firstSignal.load();
+  }
   std::cout.flush();
   if (!std::cout && status == tavrine::cli::kExitOk) {
     std::cerr << "tavrine-cli: cannot write to standard output\n";

@@ -62,20 +62,23 @@ bool Take(std::string_view text, std::size_t& pos, char c) {
   throw UsageError(std::string(what) + " '" + std::string(when) + "': " + std::string(reason));
 }
 
+constexpr std::string_view kOutOfRange =
+    "outside 1900-01-01 to 2155-12-31 UTC, the dates an image can record";
+
 std::int64_t ParseSeconds(std::string_view when, std::string_view what) {
-  std::size_t pos = when[0] == '-' ? 1 : 0;
-  if (pos == when.size() || when.size() - pos > 12) {
-    BadWhen(what, when, "not a number of seconds since 1970");
-  }
-  std::int64_t value = 0;
-  for (; pos < when.size(); ++pos) {
+  const std::size_t first = when[0] == '-' ? 1 : 0;
+  if (first == when.size()) BadWhen(what, when, "not a number of seconds since 1970");
+  for (std::size_t pos = first; pos < when.size(); ++pos) {
     if (when[pos] < '0' || when[pos] > '9') {
       BadWhen(what, when,
               "not a number of seconds since 1970 nor a date like 2024-03-05T09:07:03Z");
     }
-    value = value * 10 + (when[pos] - '0');
   }
-  return when[0] == '-' ? -value : value;
+  // Longer numbers are far beyond the range; refused before they could overflow.
+  if (when.size() - first > 12) BadWhen(what, when, kOutOfRange);
+  std::int64_t value = 0;
+  for (std::size_t pos = first; pos < when.size(); ++pos) value = value * 10 + (when[pos] - '0');
+  return first == 1 ? -value : value;
 }
 
 std::int64_t ParseIsoDate(std::string_view when, std::string_view what) {
@@ -196,9 +199,7 @@ std::int64_t ParseWhen(std::string_view when, std::string_view what) {
   if (when.empty()) BadWhen(what, when, "empty");
   const bool isDate = when.size() >= 5 && when[4] == '-' && when[0] != '-';
   const std::int64_t seconds = isDate ? ParseIsoDate(when, what) : ParseSeconds(when, what);
-  if (seconds < kEarliest || seconds > kLatest) {
-    BadWhen(what, when, "outside 1900-01-01 to 2155-12-31 UTC, the dates an image can record");
-  }
+  if (seconds < kEarliest || seconds > kLatest) BadWhen(what, when, kOutOfRange);
   return seconds;
 }
 

@@ -10,7 +10,9 @@
 #include <string_view>
 
 #include "cli/options.h"
+#include "cli/output_target.h"
 #include "cli/sources.h"
+#include "cli/unused_patterns.h"
 #include "tree/errors.h"
 #include "tree/text.h"
 
@@ -40,31 +42,13 @@ void SetIdentifiers(clsISOWriter& writer, const Identifiers& ids) {
   }
 }
 
-// Why the image file could not be created, as far as the folder it goes to tells.
-std::string WhyNotCreated(const std::string& output) {
-  struct stat st {};
-  if (::stat(output.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return "it is a folder";
-  const std::size_t slash = output.rfind('/');
-  const std::string folder =
-      slash == std::string::npos ? "." : output.substr(0, std::max<std::size_t>(slash, 1));
-  if (::stat(folder.c_str(), &st) != 0) return "the folder '" + folder + "' does not exist";
-  if (!S_ISDIR(st.st_mode)) return "'" + folder + "' is not a folder";
-  return "the folder '" + folder + "' refused a new file";
-}
-
 std::vector<Source> SplitSources(const Options& options) {
   std::vector<Source> sources;
   for (const std::string& path : options.paths) {
     sources.push_back(SplitPathArgument(path, LocalPathExists));
   }
-  for (const Source& source : sources) {
-    const LocalKind kind = InspectSource(source);  // a missing input fails before any work
-    if (options.action == Action::kBuild && kind == LocalKind::kFile &&
-        SameLocalFile(source.local, options.output)) {
-      throw UsageError("the image '" + options.output + "' would replace the input file '" +
-                       source.argument + "'; name another image with -o");
-    }
-  }
+  // A missing input fails before any work.
+  for (const Source& source : sources) InspectSource(source);
   return sources;
 }
 
@@ -118,16 +102,22 @@ int Build(const Options& options, const Environment& environment, std::ostream& 
   for (const std::string& pattern : options.patterns) patterns.push_back(text::FromUtf8(pattern));
 
   clsISODirectory& root = *writer.Root();
+  bool folders = false;
   for (const Source& source : sources) {
     std::vector<std::string> warnings;
     AddSource(root, source, patterns, warnings);
     for (const std::string& warning : warnings) report.Warn(warning);
+    folders = folders || InspectSource(source) == LocalKind::kFolder;
+  }
+  if (folders && options.patterns != std::vector<std::string>{"*"}) {
+    for (const std::string& pattern : UnusedPatterns(root, options.patterns))
+      report.Warn("--pattern '" + pattern + "' matches nothing in any folder");
   }
   // --print-size with -o leaves it out too: the size printed is the size that build writes.
   if (!options.output.empty()) {
     const char* why = options.action == Action::kBuild ? "it is the image being written"
                                                        : "it is the image -o names";
-    for (const std::string& path : LeaveOutLocalFile(root, options.output)) {
+    for (const std::string& path : LeaveOutEarlierImage(root, options.output)) {
       report.Warn("left out '" + path + "': " + why);
     }
   }

@@ -138,13 +138,6 @@ bool LocalPathExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0;
 }
 
-bool SameLocalFile(const std::string& a, const std::string& b) {
-  struct stat first {};
-  struct stat second {};
-  return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
-         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
-}
-
 LocalKind InspectSource(const Source& source) {
   struct stat st {};
   if (::stat(source.local.c_str(), &st) != 0) {
@@ -180,27 +173,6 @@ void AddSource(clsISODirectory& root, const Source& source,
     if (passed.LocalPath == folder) throw CannotRead(source, passed.Reason);
     warnings.push_back("passed over '" + passed.LocalPath + "': " + passed.Reason);
   }
-}
-
-std::vector<std::string> LeaveOutLocalFile(clsISODirectory& root, const std::string& path) {
-  std::vector<std::string> removed;
-  struct stat output {};
-  if (::stat(path.c_str(), &output) != 0) return removed;
-  ForEachDirectory(root, [&](clsISODirectory& dir) {
-    clsISOFiles& files = dir.Files();
-    for (std::int32_t i = files.Count() - 1; i >= 0; --i) {
-      const clsISOFile& file = files.File(i);
-      // The size recorded when the entry was added spares a stat of every other file.
-      if (file.Size() != output.st_size) continue;
-      struct stat st {};
-      if (::stat(file.LocalPath().c_str(), &st) == 0 && st.st_dev == output.st_dev &&
-          st.st_ino == output.st_ino) {
-        removed.push_back(file.LocalPath());
-        files.Remove(i);
-      }
-    }
-  });
-  return removed;
 }
 
 void SetAllFileDates(clsISODirectory& root, const DateTime& date) {

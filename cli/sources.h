@@ -30,9 +30,6 @@ Source SplitPathArgument(const std::string& argument,
 // True when the local path exists (a file, a folder, anything stat can see).
 bool LocalPathExists(const std::string& path);
 
-// True when both paths name one existing local file (same device and inode).
-bool SameLocalFile(const std::string& a, const std::string& b);
-
 // What a source's local side is; throws IoError naming the argument when it cannot be read.
 enum class LocalKind { kFile, kFolder };
 LocalKind InspectSource(const Source& source);
@@ -50,11 +47,6 @@ LocalKind InspectSource(const Source& source);
 // the tree throw.
 void AddSource(clsISODirectory& root, const Source& source,
                const std::vector<std::u16string>& patterns, std::vector<std::string>& warnings);
-
-// Removes every file entry below root whose local file is the file at path (same device and
-// inode), so that an image written into one of its own input folders does not take in its
-// previous copy. Returns the removed entries' local paths.
-std::vector<std::string> LeaveOutLocalFile(clsISODirectory& root, const std::string& path);
 
 // Sets the CreationDate of every file entry below root.
 void SetAllFileDates(clsISODirectory& root, const DateTime& date);

@@ -137,6 +137,36 @@ FileRecord OpenFileRecord(const std::string& path, std::uint32_t access,
   return record;
 }
 
+FileRecord OpenInputFileRecord(const std::string& path, unsigned& fileType) {
+  fileType = 0;
+  FileRecord record;
+  record.Path = path;
+  do {
+    record.Handle = Sys().open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0);
+  } while (record.Handle < 0 && errno == EINTR);
+  if (record.Handle < 0) {
+    record.Handle = -1;
+    return record;
+  }
+  const int flags = ::fcntl(record.Handle, F_GETFL);
+  if (flags != -1) ::fcntl(record.Handle, F_SETFL, flags & ~O_NONBLOCK);
+  struct stat st {};
+  if (Sys().fstat(record.Handle, &st) != 0) {
+    const int error = errno;
+    CloseFileRecord(record);
+    record.Path = path;
+    errno = error;
+    return record;
+  }
+  fileType = static_cast<unsigned>(st.st_mode & S_IFMT);
+  if (!S_ISREG(st.st_mode)) {
+    CloseFileRecord(record);
+    record.Path = path;
+    errno = 0;
+  }
+  return record;
+}
+
 int CloseFileRecord(FileRecord& record) {
   // close is not retried on EINTR: on Linux the descriptor is gone either way.
   const int result = WithoutFile(record) ? 0 : Sys().close(record.Handle);

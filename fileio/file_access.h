@@ -31,6 +31,11 @@ struct FileRecord {
 // failure, and Path is the path either way.
 FileRecord OpenFileRecord(const std::string& path, std::uint32_t access, std::uint32_t shareMode,
                           std::uint32_t disposition);
+// Opens a local file for reading without waiting: a FIFO without a writer or a device that
+// waits for its line opens at once, and reads block as usual afterwards. Then fstat tells what
+// was opened: fileType is its S_IFMT bits, and a file that is not a regular file is closed
+// again (Handle -1, errno 0). When the open fails, Handle is -1, fileType 0, and errno says why.
+FileRecord OpenInputFileRecord(const std::string& path, unsigned& fileType);
 // Closes the file; Handle becomes -1 and Path empty either way. 0 on success or when the record
 // held no file, -1 when close failed (errno tells why): written data may then be lost, as on
 // NFS or a full disk that reports late.

@@ -1,6 +1,7 @@
 #include "fileio/file_system_calls.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <unistd.h>
 
 namespace tavrine {
@@ -37,6 +38,15 @@ int RealFstat(int fd, struct stat* st) {
 int RealStat(const char* path, struct stat* st) {
   return ::stat(path, st);
 }
+int RealFdatasync(int fd) {
+  return ::fdatasync(fd);
+}
+int RealFsync(int fd) {
+  return ::fsync(fd);
+}
+int RealRename(const char* from, const char* to) {
+  return ::rename(from, to);
+}
 
 FileSystemCalls& CallsInForce() {
   static FileSystemCalls calls = RealFileSystemCalls();
@@ -46,8 +56,9 @@ FileSystemCalls& CallsInForce() {
 }  // namespace
 
 FileSystemCalls RealFileSystemCalls() {
-  return FileSystemCalls{RealOpen,          RealClose, RealRead,  RealPread, RealWrite,
-                         RealCopyFileRange, RealLseek, RealFstat, RealStat};
+  return FileSystemCalls{RealOpen,  RealClose,         RealRead,  RealPread,
+                         RealWrite, RealCopyFileRange, RealLseek, RealFstat,
+                         RealStat,  RealFdatasync,     RealFsync, RealRename};
 }
 
 const FileSystemCalls& CurrentFileSystemCalls() {

@@ -21,6 +21,9 @@ struct FileSystemCalls {
   off_t (*lseek)(int fd, off_t offset, int whence);
   int (*fstat)(int fd, struct stat* st);
   int (*stat)(const char* path, struct stat* st);
+  int (*fdatasync)(int fd);
+  int (*fsync)(int fd);
+  int (*rename)(const char* from, const char* to);
 };
 
 // The calls in force; the real system calls unless a test replaced them.

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "image/encoding.h"
+#include "image/source_file.h"
 #include "tree/errors.h"
 
 namespace tavrine::detail {
@@ -20,14 +21,11 @@ UnreadableFile Unreadable(const clsISODirectory& directory, const clsISOFile& fi
 // Copies one file; returns why its data are incomplete, or an empty string.
 std::string CopyFile(ByteSink& sink, const clsISOFile& file, FileDataObserver& observer) {
   const std::int64_t size = file.Size();
-  errno = 0;
-  FileRecord source =
-      OpenFileRecord(file.LocalPath(), GENERIC_READ, SHARE_READ_WRITE, OPEN_EXISTING);
+  std::string unusable;
+  FileRecord source = OpenSource(file, unusable);
   if (source.Handle == -1) {
-    const int error = errno;
     sink.AppendZeros(size);
-    return std::string("cannot be opened (") +
-           (error != 0 ? std::strerror(error) : "no reason given") + "); zeros stand in its place";
+    return unusable;
   }
   struct Closer {
     FileRecord& record;
@@ -63,8 +61,9 @@ std::string CopyFile(ByteSink& sink, const clsISOFile& file, FileDataObserver& o
   const std::int64_t now = FileRecordSize(source);
   if (now > size) {
     return "file grew from " + std::to_string(size) + " to " + std::to_string(now) +
-           " bytes during the build; only the first " + std::to_string(size) +
-           " bytes are in the image";
+           " bytes during the build; " +
+           (size > 0 ? "only the first " + std::to_string(size) + " bytes are in the image"
+                     : InItsPlace(size));
   }
   return {};
 }
@@ -80,7 +79,12 @@ void WriteFileData(ByteSink& sink, const ImageLayout& layout, FileDataObserver& 
       observer.CheckCancel();
       observer.BeforeFile(sink.Position());
       const clsISOFile& file = files.File(i);
-      if (file.Size() <= 0) continue;  // no data, no padding: the entry has no blocks
+      if (file.Size() <= 0) {
+        // No data, no padding: the entry has no blocks. Still empty, still a file?
+        std::string reason = CopyFile(sink, file, observer);
+        if (!reason.empty()) unreadable.push_back(Unreadable(*directory, file, std::move(reason)));
+        continue;
+      }
       const std::int64_t start = file.LBA() * kBlockSize;
       if (sink.Position() != start) {
         ExpectPosition(sink, start, "the data of " + ImagePath(*directory, file));

@@ -12,6 +12,7 @@
 #include <optional>
 #include <vector>
 
+#include "fileio/temporary_file.h"
 #include "image/encoding.h"
 #include "image/file_data.h"
 #include "image/layout.h"
@@ -73,14 +74,17 @@ void Store(Pair& pair, bool joliet, std::u16string_view value,
   }
 }
 
-// Where the image goes. Usually a temporary file beside the target, renamed over it only when
+// Where the image goes. Usually a temporary file beside the target, named over it only when
 // complete, so that a failed build never leaves a broken image or destroys an earlier one.
 // Devices and FIFOs are written directly: they cannot be replaced, and writing to them cannot
 // be undone anyway.
 struct Output {
-  FileRecord record;
-  std::string temporary;  // empty when the target itself is open
-  std::string replaced;   // the file the temporary is renamed over
+  TemporaryFile temporary;  // record.Handle -1 when the target itself is open
+  FileRecord direct;
+  std::string replaced;  // the file the temporary takes the name of
+  bool durable = false;  // an earlier file is replaced: it must survive a power cut
+  Output() { temporary.record.Handle = direct.Handle = -1; }
+  FileRecord& record() { return temporary.record.Handle != -1 ? temporary.record : direct; }
 };
 
 std::string FolderOf(const std::string& path) {
@@ -89,72 +93,61 @@ std::string FolderOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// The file a symbolic link names, so that the link stays a link and the file behind it gets the
-// image: realpath for an existing file; for a link to nothing yet, its text, read relative to
-// the link's folder. Any other path is its own file.
-std::string FileBehind(const std::string& target, bool exists) {
-  struct stat st {};
-  if (::lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return target;
-  if (exists) {
-    char* resolved = ::realpath(target.c_str(), nullptr);
-    if (resolved == nullptr) return target;
-    std::string real = resolved;
-    std::free(resolved);
-    return real;
-  }
+// The file a chain of symbolic links ends in, so that a link stays a link and the file behind
+// it gets the image (each link's text read relative to its own folder); any other path is its
+// own file. nullopt when the links go round in a loop: there is no file to write.
+std::optional<std::string> FileBehind(const std::string& target) {
+  std::string path = target;
   std::vector<char> text(PATH_MAX);
-  const ssize_t length = ::readlink(target.c_str(), text.data(), text.size());
-  if (length <= 0 || static_cast<std::size_t>(length) >= text.size()) return target;
-  const std::string named(text.data(), static_cast<std::size_t>(length));
-  return named.front() == '/' ? named : FolderOf(target) + "/" + named;
-}
-
-// A temporary file in folder. It takes the permissions and, where we may give it, the owner of
-// the file it will replace; a new image gets the mode any new file of the user gets (not
-// mkstemp's 0600). A short fixed name, so that any valid target name leaves room for it.
-std::optional<Output> CreateTemporaryIn(const std::string& folder, const struct stat* replacing) {
-  std::string pattern = folder + "/.tavrine-XXXXXX";
-  const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-  if (fd == -1) return std::nullopt;
-  if (replacing != nullptr) {
-    ::fchmod(fd, replacing->st_mode & 07777);
-    if (::fchown(fd, replacing->st_uid, replacing->st_gid) != 0) {
-      // Only the superuser may give a file away; the image then stays ours.
-    }
-  } else {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+    const ssize_t length = ::readlink(path.c_str(), text.data(), text.size());
+    if (length <= 0 || static_cast<std::size_t>(length) >= text.size()) return path;
+    const std::string named(text.data(), static_cast<std::size_t>(length));
+    path = named.front() == '/' ? named : FolderOf(path) + "/" + named;
   }
-  return Output{FileRecord{fd, pattern}, pattern, {}};
+  return std::nullopt;
 }
 
 std::optional<Output> OpenDirectly(const std::string& target, std::uint32_t disposition) {
-  FileRecord record = OpenFileRecord(target, GENERIC_WRITE, SHARE_READ_WRITE, disposition);
-  if (record.Handle == -1) return std::nullopt;
-  return Output{record, {}, {}};
+  Output output;
+  output.direct = OpenFileRecord(target, GENERIC_WRITE, SHARE_READ_WRITE, disposition);
+  if (output.direct.Handle == -1) return std::nullopt;
+  return output;
 }
 
-// Opens the output of target, or nullopt when it cannot be created: no name, a directory, an
-// existing file we may not write, or a folder that does not exist or takes no new file.
+// Opens the output of target, or nullopt when it cannot be created: no name, a directory, links
+// in a loop, an existing file we may not write, or a folder that does not exist or takes no
+// new file.
 std::optional<Output> CreateOutput(const std::string& target) {
   if (target.empty() || target.back() == '/') return std::nullopt;
+  const std::optional<std::string> file = FileBehind(target);
+  if (!file) return std::nullopt;
   struct stat st {};
-  const bool exists = ::stat(target.c_str(), &st) == 0;
+  const bool exists = ::stat(file->c_str(), &st) == 0;
   if (exists && S_ISDIR(st.st_mode)) return std::nullopt;
   // A device, FIFO or socket is opened as it is: no creation, no truncation.
-  if (exists && !S_ISREG(st.st_mode)) return OpenDirectly(target, OPEN_EXISTING);
+  if (exists && !S_ISREG(st.st_mode)) return OpenDirectly(*file, OPEN_EXISTING);
   // An existing file we may not write stays as it is, as creating it over would fail.
-  if (exists && ::access(target.c_str(), W_OK) != 0) return std::nullopt;
-  const std::string file = FileBehind(target, exists);
-  std::optional<Output> output = CreateTemporaryIn(FolderOf(file), exists ? &st : nullptr);
-  if (output) {
-    output->replaced = file;
+  if (exists && ::access(file->c_str(), W_OK) != 0) return std::nullopt;
+  Output output;
+  output.temporary = CreateTemporaryFile(FolderOf(*file));
+  if (output.temporary.record.Handle != -1) {
+    output.replaced = *file;
+    output.durable = exists;
+    // The replaced file's permissions and, where we may give it, its owner: a private image
+    // stays private. Only the superuser may give a file away; the image then stays ours.
+    if (exists) {
+      ::fchmod(output.temporary.record.Handle, st.st_mode & 07777);
+      if (::fchown(output.temporary.record.Handle, st.st_uid, st.st_gid) != 0) {
+      }
+    }
     return output;
   }
-  // No temporary file in its folder, but the file itself may be written: overwritten in place,
-  // losing the earlier image should the build fail.
-  if (exists) return OpenDirectly(file, CREATE_ALWAYS);
+  // No new file in its folder, but the file itself may be written: overwritten in place, losing
+  // the earlier image should writing fail. Every check of the layout has passed by now.
+  if (exists) return OpenDirectly(*file, CREATE_ALWAYS);
   return std::nullopt;
 }
 
@@ -294,17 +287,23 @@ std::int64_t clsISOWriter::PlanImage() {
   return detail::LayOut(*Root_, Joliet_).volumeBlocks;
 }
 
+void clsISOWriter::RemoveUnfinishedImages() {
+  RemoveTemporaryFiles();
+}
+
 bool clsISOWriter::SaveISO(const std::string& file_out) {
   const CancelReset cancelReset(CancelRequested_);
   UnreadableFiles_.clear();
+  // Everything the layout may refuse is refused before the output is opened in any mode: an
+  // image overwritten in place is never cut short by a check.
+  detail::MapNames(*Root_);
+  const detail::ImageLayout layout = detail::LayOut(*Root_, Joliet_);
   std::optional<Output> output = CreateOutput(file_out);
   if (!output) return false;
-  OutputFile_ = output->record;
+  OutputFile_ = output->record();
 
   try {
     if (Listener_ != nullptr) Listener_->BuildingFilesystem();
-    detail::MapNames(*Root_);
-    const detail::ImageLayout layout = detail::LayOut(*Root_, Joliet_);
 
     detail::DescriptorInput input;
     input.creation = VolumeCreation_;
@@ -332,21 +331,28 @@ bool clsISOWriter::SaveISO(const std::string& file_out) {
     ProgressTotal_ = 0;
     if (Listener_ != nullptr) Listener_->BytesWritten(sink.Position(), total);
 
-    // A late write failure (NFS, some full disks) shows only here: the image is then not whole
-    // and must not replace anything.
-    if (CloseFileRecord(OutputFile_) != 0) {
+    // A late write failure (NFS, some full disks) shows only at the sync or the close: the
+    // image is then not whole and must not replace anything.
+    if (output->temporary.record.Handle != -1) {
+      const int committed =
+          CommitTemporaryFile(output->temporary, output->replaced, output->durable);
+      const int error = errno;
+      if (committed == -1)
+        throw IoError("cannot finish writing " + file_out + ": " + std::strerror(error));
+      if (committed != 0)
+        throw IoError("cannot replace " + output->replaced + ": " + std::strerror(error));
+    } else if (CloseFileRecord(output->direct) != 0) {
       const int error = errno;
       throw IoError("cannot finish writing " + file_out + ": " + std::strerror(error));
     }
-    if (!output->temporary.empty() &&
-        ::rename(output->temporary.c_str(), output->replaced.c_str()) != 0) {
-      const int error = errno;
-      throw IoError("cannot replace " + output->replaced + ": " + std::strerror(error));
-    }
+    OutputFile_.Handle = -1;
+    OutputFile_.Path.clear();
   } catch (...) {
     ProgressTotal_ = 0;
-    CloseFileRecord(OutputFile_);  // nothing to do once closed
-    if (!output->temporary.empty()) ::unlink(output->temporary.c_str());
+    DiscardTemporaryFile(output->temporary);  // nothing to do once committed
+    CloseFileRecord(output->direct);
+    OutputFile_.Handle = -1;
+    OutputFile_.Path.clear();
     throw;
   }
   if (Listener_ != nullptr) Listener_->WritingFinished();

@@ -103,6 +103,10 @@ class clsISOWriter {
   // CancelledError and removes the unfinished image. Cleared when SaveISO ends, however it
   // ends, so a request made while a build is being prepared stops that build.
   void RequestCancel() { CancelRequested_.store(true); }
+  // For a forced quit, when no build may finish any more: removes what running builds have
+  // written so far where it has a name (where the file system has no unnamed files). Safe to
+  // call from a signal handler.
+  static void RemoveUnfinishedImages();
 
  private:
   struct IdentifierPair {

@@ -1,0 +1,92 @@
+#include "cli/output_target.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include "cli/options.h"
+
+namespace tavrine::cli {
+
+namespace {
+
+// An ISO 9660 volume starts with a volume descriptor at block 16: any type, "CD001", version 1.
+bool IsIsoImage(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  char id[7] = {};
+  const bool read = ::pread(fd, id, sizeof id, 16 * 2048) == static_cast<ssize_t>(sizeof id);
+  ::close(fd);
+  return read && std::memcmp(id + 1, "CD001\x01", 6) == 0;
+}
+
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "." : path.substr(0, std::max<std::size_t>(slash, 1));
+}
+
+}  // namespace
+
+std::vector<std::string> LeaveOutEarlierImage(clsISODirectory& root, const std::string& output) {
+  std::vector<std::string> removed;
+  struct stat image {};
+  if (::stat(output.c_str(), &image) != 0 || !S_ISREG(image.st_mode)) return removed;
+  std::optional<bool> isImage;
+  std::vector<clsISODirectory*> pending{&root};
+  while (!pending.empty()) {
+    clsISODirectory& dir = *pending.back();
+    pending.pop_back();
+    for (std::int32_t i = 0; i < dir.SubDirectoryCount(); ++i)
+      pending.push_back(dir.SubDirectory(i).get());
+    clsISOFiles& files = dir.Files();
+    for (std::int32_t i = files.Count() - 1; i >= 0; --i) {
+      const clsISOFile& file = files.File(i);
+      // The size recorded when the entry was added spares a stat of every other file.
+      if (file.Size() != image.st_size) continue;
+      struct stat st {};
+      if (::stat(file.LocalPath().c_str(), &st) != 0 || st.st_dev != image.st_dev ||
+          st.st_ino != image.st_ino) {
+        continue;
+      }
+      if (!isImage) isImage = IsIsoImage(output);
+      if (!*isImage) {
+        throw UsageError("the image '" + output + "' would replace the input file '" +
+                         file.LocalPath() + "', which is not an ISO 9660 image; name another " +
+                         "image with -o");
+      }
+      removed.push_back(file.LocalPath());
+      files.Remove(i);
+    }
+  }
+  return removed;
+}
+
+std::string WhyNotCreated(const std::string& output) {
+  struct stat st {};
+  if (::stat(output.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return "it is a folder";
+  std::string prefix;
+  std::string path = output;
+  if (::lstat(output.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    if (::stat(output.c_str(), &st) != 0 && errno == ELOOP)
+      return "the symbolic link '" + output + "' leads round in a loop";
+    char text[PATH_MAX];
+    const ssize_t length = ::readlink(output.c_str(), text, sizeof text - 1);
+    if (length > 0) {
+      const std::string named(text, static_cast<std::size_t>(length));
+      prefix = "it is a symbolic link to '" + named + "', and ";
+      const std::string folder = FolderOf(output);
+      path = named.front() == '/' || folder == "." ? named : folder + "/" + named;
+    }
+  }
+  const std::string folder = FolderOf(path);
+  if (::stat(folder.c_str(), &st) != 0)
+    return prefix + "the folder '" + folder + "' does not exist";
+  if (!S_ISDIR(st.st_mode)) return prefix + "'" + folder + "' is not a folder";
+  return prefix + "the folder '" + folder + "' refused a new file";
+}
+
+}  // namespace tavrine::cli
