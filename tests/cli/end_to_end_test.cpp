@@ -1,9 +1,15 @@
 // tavrine-cli through the real binary: each PATH form, the options' bytes in the descriptors,
 // reproducible dates, --print-size, the exit statuses and the progress display.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <map>
 
@@ -93,14 +99,15 @@ TEST_F(CliTest, SkippedFilesAreWarningsNamingBoth) {
   dir_.WriteFile("in/b.dat", "b");
   dir_.WriteFile("in/c.md", "c");
   dir_.WriteFile("again/a.txt", "A");
-  const RunResult r = Run({"-q", "--pattern", "*.txt", "--pattern=*.md", "-o", "img.iso",
-                           "one/readme.txt", "two/README.TXT", "in", "again"});
+  const RunResult r = Run({"-q", "--pattern", "*.txt", "--pattern=*.md", "--pattern=*.mdd", "-o",
+                           "img.iso", "one/readme.txt", "two/README.TXT", "in", "again"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.err,
             "tavrine-cli: warning: skipped 'two/README.TXT': 'one/readme.txt' is in '\\' under the "
             "same name already (case is ignored)\n"
             "tavrine-cli: warning: passed over 'again/a.txt': a file named 'a.txt' is already "
-            "in \\\n");
+            "in \\\n"
+            "tavrine-cli: warning: --pattern '*.mdd' matches nothing in any folder\n");
   // Patterns filter folder imports only.
   EXPECT_EQ(JolietFiles(IsoImage(Path("img.iso"))),
             (std::map<std::string, std::string>{
@@ -205,7 +212,15 @@ TEST_F(CliTest, FailuresExitOneWithOneLineAndNoImage) {
       {{"-o", "old.iso", "f.txt", "docs=nothere"},
        "cannot read 'nothere' (from 'docs=nothere'): No such file or directory"},
       {{"-o", ".", "f.txt"}, "cannot create the image '.': it is a folder"},
+      {{"-o", "loop1", "f.txt"},
+       "cannot create the image 'loop1': the symbolic link 'loop1' leads round in a loop"},
+      {{"-o", "dangling.iso", "f.txt"},
+       "cannot create the image 'dangling.iso': it is a symbolic link to 'missing/new.iso', and "
+       "the folder 'missing' does not exist"},
   };
+  ASSERT_EQ(symlink("loop2", Path("loop1").c_str()) | symlink("loop1", Path("loop2").c_str()) |
+                symlink("missing/new.iso", Path("dangling.iso").c_str()),
+            0);
   for (const auto& [args, message] : cases) {
     const RunResult r = Run(args);
     EXPECT_EQ(r.exitCode, 1) << message;
@@ -213,15 +228,20 @@ TEST_F(CliTest, FailuresExitOneWithOneLineAndNoImage) {
     EXPECT_EQ(r.out, "");
   }
   EXPECT_EQ(ReadFile(Path("old.iso")), "previous image") << "an earlier image stays untouched";
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()), {}), 2)
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()), {}), 5)
       << "no temporary file left behind";
+  EXPECT_TRUE(std::filesystem::is_symlink(Path("loop2")));
 }
 
 TEST_F(CliTest, UsageErrorsExitTwoWithAHint) {
   dir_.WriteFile("f.txt", "f");
+  dir_.WriteFile("in/data.txt", "data");
+  ASSERT_EQ(symlink("in/data.txt", Path("link.iso").c_str()), 0);
   const std::pair<std::vector<std::string>, std::string> cases[] = {
       {{"--bogus", "-o", "x.iso", "f.txt"}, ""},
-      {{"-o", "./f.txt", "f.txt"}, ""},  // would replace its own input
+      {{"-o", "./f.txt", "f.txt"}, ""},   // would replace its own input
+      {{"-o", "in/data.txt", "in"}, ""},  // inside an input folder
+      {{"-o", "link.iso", "in"}, ""},     // through a link
       {{"-o", "x.iso", "../a=f.txt"}, ""},
       {{"--pattern=[z-a]", "-o", "x.iso", "f.txt"}, ""},  // even with no folder to import
       {{"-o", "x.iso", "f.txt"}, "SOURCE_DATE_EPOCH=tomorrow"},
@@ -236,6 +256,7 @@ TEST_F(CliTest, UsageErrorsExitTwoWithAHint) {
   }
   EXPECT_FALSE(Exists("x.iso"));
   EXPECT_EQ(ReadFile(Path("f.txt")), "f") << "-o naming an input file must not replace it";
+  EXPECT_EQ(ReadFile(Path("in/data.txt")), "data");
 
   const RunResult help = Run({"--help"});
   EXPECT_EQ(help.exitCode, 0);
@@ -294,6 +315,93 @@ TEST_F(CliTest, ProgressLineIsRedrawnOnATerminal) {
       << shown;
   EXPECT_EQ(shown.find("\nWriting"), std::string::npos) << "phases must not get lines of their own";
   EXPECT_NE(shown.find("\r\nWrote "), std::string::npos) << shown;
+}
+
+// Starts tavrine-cli, sends it a signal once it writes file data (its "Writing files" line), and
+// returns how it ended: the exit status, or 128 and the signal that killed it.
+RunResult SignalWhileWriting(const std::vector<std::string>& args, int signal) {
+  int err[2];
+  if (pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe2 failed");
+  std::vector<std::string> argv{Binary(), "-o"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<char*> pointers;
+  for (std::string& arg : argv) pointers.push_back(arg.data());
+  pointers.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+  pid_t pid = 0;
+  const int spawned =
+      posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, pointers.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(err[1]);
+  RunResult result;
+  bool sent = spawned != 0;
+  char buffer[4096];
+  for (ssize_t n; (n = read(err[0], buffer, sizeof buffer)) > 0;) {
+    result.err.append(buffer, static_cast<std::size_t>(n));
+    if (!sent && result.err.find("Writing files\n") != std::string::npos)
+      sent = kill(pid, signal) == 0;
+  }
+  close(err[0]);
+  int status = 0;
+  if (spawned != 0 || waitpid(pid, &status, 0) != pid) throw std::runtime_error("no tavrine-cli");
+  result.exitCode = WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+  return result;
+}
+
+TEST_F(CliTest, SignalsEndWithTheShellsStatusAndLeaveNothingBehind) {
+  // A sparse gigabyte: long enough to copy that every signal lands inside the build.
+  dir_.WriteFile("in/big.bin", "");
+  std::filesystem::resize_file(Path("in/big.bin"), std::uintmax_t{1} << 30);
+  dir_.WriteFile("img.iso", "earlier image");
+  for (const auto& [signal, status] :
+       {std::pair{SIGINT, 130}, {SIGTERM, 143}, {SIGHUP, 129}, {SIGKILL, 128 + SIGKILL}}) {
+    const RunResult r = SignalWhileWriting({Path("img.iso"), Path("in")}, signal);
+    EXPECT_EQ(r.exitCode, status) << r.err;
+    if (signal != SIGKILL) {
+      EXPECT_NE(r.err.find("tavrine-cli: the build of " + Path("img.iso") + " was cancelled\n"),
+                std::string::npos)
+          << r.err;
+    }
+    EXPECT_EQ(ReadFile(Path("img.iso")), "earlier image") << signal;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()), {}), 2)
+        << "nothing left beside the image, even after SIGKILL";
+  }
+}
+
+// An existing image we may write, in a folder that takes no new file, is overwritten in place;
+// a build the layout refuses must not touch it. Root writes into any folder: the program then
+// runs as nobody.
+TEST_F(CliTest, AnImageInAFolderThatTakesNoNewFileSurvivesARefusedLayout) {
+  std::vector<std::string> as;
+  if (geteuid() == 0) {
+    if (!ProgramAvailable("setpriv")) GTEST_SKIP() << "setpriv (util-linux) is not installed";
+    as = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+  }
+  const std::string longName = std::string(111, 'n') + ".txt";  // Joliet holds 110 units
+  dir_.WriteFile(longName, "x");
+  dir_.WriteFile("ok.txt", "ok");
+  const std::string image = dir_.WriteFile("ro/img.iso", "earlier image");
+  ASSERT_EQ(chmod(image.c_str(), 0666) | chmod(Path("ro").c_str(), 0555) |
+                chmod(dir_.path().c_str(), 0755),
+            0);
+  as.insert(as.end(), {Binary(), "-q", "-o", image});
+  std::vector<std::string> refused = as;
+  refused.push_back(Path(longName));
+  const RunResult r = RunProgram(refused);
+  if (r.exitCode == 126 || r.err.find("setpriv") != std::string::npos)
+    GTEST_SKIP() << "cannot run as another user here: " << r.err;
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_NE(r.err.find(longName), std::string::npos) << r.err;
+  EXPECT_EQ(ReadFile(image), "earlier image");
+  // The same user can write the image there, in place.
+  as.push_back(Path("ok.txt"));
+  const RunResult written = RunProgram(as);
+  EXPECT_EQ(written.exitCode, 0) << written.err;
+  EXPECT_EQ(JolietFiles(IsoImage(image)), (std::map<std::string, std::string>{{"/ok.txt", "ok"}}));
 }
 
 }  // namespace

@@ -310,6 +310,97 @@ TEST(WriterFaults, FaultsFoundAtLayoutGiveAnErrorAndNoImage) {
   EXPECT_TRUE(OutputNames(dir).empty());
 }
 
+// The seam's record of what made the image durable and gave it its name.
+std::vector<std::string> g_calls;
+bool g_refuseUnnamed = false;
+int LoggingOpen(const char* path, int flags, mode_t mode) {
+  if (g_refuseUnnamed && (flags & O_TMPFILE) == O_TMPFILE) {
+    errno = EOPNOTSUPP;
+    return -1;
+  }
+  return RealFileSystemCalls().open(path, flags, mode);
+}
+int LoggingFdatasync(int fd) {
+  g_calls.push_back("fdatasync");
+  return RealFileSystemCalls().fdatasync(fd);
+}
+int LoggingFsync(int fd) {
+  struct stat st {};
+  g_calls.push_back(fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) ? "fsync folder" : "fsync");
+  return RealFileSystemCalls().fsync(fd);
+}
+int LoggingRename(const char* from, const char* to) {
+  g_calls.push_back("rename");
+  return RealFileSystemCalls().rename(from, to);
+}
+
+// Named only when complete: while the data are written the folder shows no new name (or only a
+// hidden one where the file system has no unnamed files); a replaced file is synced before the
+// rename and its folder after; a new name needs neither.
+TEST(WriterOutput, TheImageIsNamedOnlyWhenCompleteAndSyncedWhenItReplacesAFile) {
+  FileSystemCalls calls = RealFileSystemCalls();
+  calls.open = LoggingOpen;
+  calls.fdatasync = LoggingFdatasync;
+  calls.fsync = LoggingFsync;
+  calls.rename = LoggingRename;
+  ScopedFileSystemCalls seam(calls);
+  const mode_t mask = umask(0);
+  umask(mask);
+  struct Case {
+    bool refuseUnnamed;
+    bool earlier;
+    std::vector<std::string> whileWriting;  // ".tavrine-" stands for the hidden name
+    std::vector<std::string> calls;
+  };
+  const std::vector<std::string> durable = {"fdatasync", "rename", "fsync folder"};
+  const Case cases[] = {
+      {false, false, {}, {"rename"}},
+      {false, true, {"result.iso"}, durable},
+      {true, false, {".tavrine-"}, {"rename"}},
+      {true, true, {".tavrine-", "result.iso"}, durable},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    clsISOWriter writer;
+    testing::AddFile(*writer.Root(), dir, "in/a.bin", std::string(5000, 'a'));
+    if (c.earlier) {
+      dir.WriteFile("result.iso", "earlier image");
+      ASSERT_EQ(chmod((dir / "result.iso").c_str(), 0604), 0);
+    }
+    std::vector<std::string> seen;
+    OnFirstFile events([&] {
+      for (std::string name : OutputNames(dir))
+        seen.push_back(name.rfind(".tavrine-", 0) == 0 ? ".tavrine-" : name);
+    });
+    writer.Listener(&events);
+    g_refuseUnnamed = c.refuseUnnamed;
+    g_calls.clear();
+    ASSERT_TRUE(writer.SaveISO(dir / "result.iso"));
+    EXPECT_EQ(seen, c.whileWriting) << c.refuseUnnamed << c.earlier;
+    EXPECT_EQ(g_calls, c.calls) << c.refuseUnnamed << c.earlier;
+    EXPECT_EQ(OutputNames(dir), std::vector<std::string>{"result.iso"});
+    struct stat st {};
+    ASSERT_EQ(stat((dir / "result.iso").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, c.earlier ? 0604u : 0666 & ~mask) << "the umask, unchanged";
+    EXPECT_EQ(umask(mask), mask);
+  }
+
+  // A forced quit removes the hidden name of an unfinished image; the build then cannot end.
+  TempDir dir;
+  clsISOWriter writer;
+  testing::AddFile(*writer.Root(), dir, "in/a.bin", "a");
+  std::vector<std::string> left;
+  OnFirstFile events([&] {
+    clsISOWriter::RemoveUnfinishedImages();
+    left = OutputNames(dir);
+  });
+  writer.Listener(&events);
+  g_refuseUnnamed = true;
+  EXPECT_THROW(writer.SaveISO(dir / "result.iso"), IoError);
+  EXPECT_TRUE(left.empty());
+  EXPECT_TRUE(OutputNames(dir).empty());
+}
+
 // Where the image goes when the target is not a plain file, or not beside a writable folder.
 TEST(WriterOutput, LinksAreWrittenThroughAndDevicesDirectly) {
   TempDir dir;
