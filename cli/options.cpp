@@ -289,7 +289,8 @@ Examples:
   tavrine-cli -V PHOTOS -o photos.iso ~/Pictures/2024
   tavrine-cli -o site.iso --date 2024-03-05T09:07:03Z docs/2024=./out readme.txt
 Exit status: 0 written, 1 failed (no image left), 2 bad command line,
-3 written but some files could not be read completely (zeros in their place).
+3 written but some files could not be read completely (zeros in their place),
+130, 143, 129 stopped by Ctrl-C, SIGTERM, SIGHUP (no image left).
 )";
 }
 
