@@ -313,36 +313,29 @@ TEST(WriterFaults, FaultsFoundAtLayoutGiveAnErrorAndNoImage) {
 // The seam's record of what made the image durable and gave it its name.
 std::vector<std::string> g_calls;
 bool g_refuseUnnamed = false;
-int LoggingOpen(const char* path, int flags, mode_t mode) {
-  if (g_refuseUnnamed && (flags & O_TMPFILE) == O_TMPFILE) {
-    errno = EOPNOTSUPP;
-    return -1;
-  }
-  return RealFileSystemCalls().open(path, flags, mode);
-}
-int LoggingFdatasync(int fd) {
-  g_calls.push_back("fdatasync");
-  return RealFileSystemCalls().fdatasync(fd);
-}
-int LoggingFsync(int fd) {
-  struct stat st {};
-  g_calls.push_back(fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) ? "fsync folder" : "fsync");
-  return RealFileSystemCalls().fsync(fd);
-}
-int LoggingRename(const char* from, const char* to) {
-  g_calls.push_back("rename");
-  return RealFileSystemCalls().rename(from, to);
-}
 
 // Named only when complete: while the data are written the folder shows no new name (or only a
 // hidden one where the file system has no unnamed files); a replaced file is synced before the
 // rename and its folder after; a new name needs neither.
 TEST(WriterOutput, TheImageIsNamedOnlyWhenCompleteAndSyncedWhenItReplacesAFile) {
   FileSystemCalls calls = RealFileSystemCalls();
-  calls.open = LoggingOpen;
-  calls.fdatasync = LoggingFdatasync;
-  calls.fsync = LoggingFsync;
-  calls.rename = LoggingRename;
+  calls.open = [](const char* path, int flags, mode_t mode) {
+    if (g_refuseUnnamed && (flags & O_TMPFILE) == O_TMPFILE) return errno = EOPNOTSUPP, -1;
+    return RealFileSystemCalls().open(path, flags, mode);
+  };
+  calls.fdatasync = [](int fd) {
+    g_calls.push_back("fdatasync");
+    return RealFileSystemCalls().fdatasync(fd);
+  };
+  calls.fsync = [](int fd) {
+    struct stat st {};
+    g_calls.push_back(fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) ? "fsync folder" : "fsync");
+    return RealFileSystemCalls().fsync(fd);
+  };
+  calls.rename = [](const char* from, const char* to) {
+    g_calls.push_back("rename");
+    return RealFileSystemCalls().rename(from, to);
+  };
   ScopedFileSystemCalls seam(calls);
   const mode_t mask = umask(0);
   umask(mask);
