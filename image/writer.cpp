@@ -95,11 +95,11 @@ std::string FolderOf(const std::string& path) {
 
 // The file a chain of symbolic links ends in, so that a link stays a link and the file behind
 // it gets the image (each link's text read relative to its own folder); any other path is its
-// own file. nullopt when the links go round in a loop: there is no file to write.
-std::optional<std::string> FileBehind(const std::string& target) {
+// own file.
+std::string FileBehind(const std::string& target) {
   std::string path = target;
   std::vector<char> text(PATH_MAX);
-  for (int hops = 0; hops < 40; ++hops) {
+  for (int hops = 0; hops < 40; ++hops) {  // the system's own limit; a loop is refused before
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
     const ssize_t length = ::readlink(path.c_str(), text.data(), text.size());
@@ -107,7 +107,7 @@ std::optional<std::string> FileBehind(const std::string& target) {
     const std::string named(text.data(), static_cast<std::size_t>(length));
     path = named.front() == '/' ? named : FolderOf(path) + "/" + named;
   }
-  return std::nullopt;
+  return path;
 }
 
 std::optional<Output> OpenDirectly(const std::string& target, std::uint32_t disposition) {
@@ -122,19 +122,20 @@ std::optional<Output> OpenDirectly(const std::string& target, std::uint32_t disp
 // new file.
 std::optional<Output> CreateOutput(const std::string& target) {
   if (target.empty() || target.back() == '/') return std::nullopt;
-  const std::optional<std::string> file = FileBehind(target);
-  if (!file) return std::nullopt;
   struct stat st {};
-  const bool exists = ::stat(file->c_str(), &st) == 0;
+  const bool exists = ::stat(target.c_str(), &st) == 0;
+  // Links in a loop lead to no file: writing one of them over would destroy a link.
+  if (!exists && errno == ELOOP) return std::nullopt;
   if (exists && S_ISDIR(st.st_mode)) return std::nullopt;
   // A device, FIFO or socket is opened as it is: no creation, no truncation.
-  if (exists && !S_ISREG(st.st_mode)) return OpenDirectly(*file, OPEN_EXISTING);
+  if (exists && !S_ISREG(st.st_mode)) return OpenDirectly(target, OPEN_EXISTING);
   // An existing file we may not write stays as it is, as creating it over would fail.
-  if (exists && ::access(file->c_str(), W_OK) != 0) return std::nullopt;
+  if (exists && ::access(target.c_str(), W_OK) != 0) return std::nullopt;
+  const std::string file = FileBehind(target);
   Output output;
-  output.temporary = CreateTemporaryFile(FolderOf(*file));
+  output.temporary = CreateTemporaryFile(FolderOf(file));
   if (output.temporary.record.Handle != -1) {
-    output.replaced = *file;
+    output.replaced = file;
     output.durable = exists;
     // The replaced file's permissions and, where we may give it, its owner: a private image
     // stays private. Only the superuser may give a file away; the image then stays ours.
@@ -147,7 +148,7 @@ std::optional<Output> CreateOutput(const std::string& target) {
   }
   // No new file in its folder, but the file itself may be written: overwritten in place, losing
   // the earlier image should writing fail. Every check of the layout has passed by now.
-  if (exists) return OpenDirectly(*file, CREATE_ALWAYS);
+  if (exists) return OpenDirectly(file, CREATE_ALWAYS);
   return std::nullopt;
 }
 
