@@ -8,7 +8,7 @@
 #include <map>
 
 #include "cli/options.h"
-#include "support/iso_reader.h"
+#include "image/reader.h"
 #include "support/readers.h"
 #include "support/temp_dir.h"
 
@@ -162,7 +162,7 @@ TEST_F(CliTest, DateSetsEveryDateAndMakesBuildsReproducibleAcrossZones) {
   for (const Volume* volume : {&image.Primary(), &image.Joliet()}) {
     EXPECT_EQ(volume->descriptor.creation.digits, "2024030509070300");  // ECMA-119 8.4.26.1
     EXPECT_EQ(volume->descriptor.creation.offset, 0);
-    EXPECT_EQ(volume->root.self.date.bytes, expected);
+    EXPECT_EQ(volume->rootSelf.date.bytes, expected);
     WalkEntries(volume->root, [&](const std::u16string& path, const Entry& entry) {
       EXPECT_EQ(entry.date().bytes, expected) << Utf8(path);
       ++records;

@@ -11,13 +11,13 @@
 
 #include "cli/options.h"
 #include "fileio/file_system_calls.h"
-#include "support/iso_reader.h"
+#include "image/reader.h"
 #include "support/temp_dir.h"
 
 namespace tavrine::cli {
 namespace {
 
-using tavrine::testing::IsoImage;
+using tavrine::iso::IsoImage;
 using tavrine::testing::TempDir;
 
 std::string failingPath;
@@ -67,8 +67,8 @@ TEST(Run, FileThatCannotBeReadGivesExitThreeAndZerosInItsPlace) {
                              "wrote '" +
                              image + "', but 1 file is incomplete in it\n");
   const IsoImage read(image);
-  EXPECT_EQ(read.ReadFile(*read.Joliet().Find(u"/good.txt")), "good");
-  EXPECT_EQ(read.ReadFile(*read.Joliet().Find(u"/sub/renamed.bin")), std::string(5000, '\0'));
+  EXPECT_EQ(read.ReadFile(read.Joliet().Find(u"/good.txt")), "good");
+  EXPECT_EQ(read.ReadFile(read.Joliet().Find(u"/sub/renamed.bin")), std::string(5000, '\0'));
 }
 
 // A folder PATH exactly as long as a path may be: stat finds it, but its listing, named with a

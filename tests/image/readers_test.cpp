@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "support/iso_reader.h"
+#include "image/reader.h"
 #include "support/temp_dir.h"
 
 namespace tavrine::testing {
@@ -52,7 +52,7 @@ TEST_P(ReaderOnGenisoimage, ListsAndExtractsEverything) {
   TempDir scratch;
   for (const std::string& p : CheckWithReader(
            reader, ns, dir_->path() / "g.iso", expected,
-           [&](const std::u16string& path) { return image_->ReadFile(*volume.Find(path)); },
+           [&](const std::u16string& path) { return image_->ReadFile(volume.Find(path)); },
            scratch.path().string())) {
     ADD_FAILURE() << p;
   }
