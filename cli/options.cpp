@@ -174,6 +174,18 @@ const std::vector<OptionRule>& OptionTable() {
        [](Options& o, const std::string&) {
          if (o.action == Action::kBuild) o.action = Action::kPrintSize;
        }},
+      {{"--verify"},
+       true,
+       [](Options& o, const std::string& v) {
+         o.action = Action::kVerify;
+         o.image = v;
+       }},
+      {{"--list"},
+       true,
+       [](Options& o, const std::string& v) {
+         o.action = Action::kList;
+         o.image = v;
+       }},
       {{"-q", "--quiet"}, false, [](Options& o, const std::string&) { o.quiet = true; }},
       {{"--version"}, false, [](Options& o, const std::string&) { o.action = Action::kVersion; }},
       {{"-h", "--help"}, false, [](Options& o, const std::string&) { o.action = Action::kHelp; }},
@@ -251,6 +263,14 @@ Options ParseArguments(const std::vector<std::string>& args) {
 
   if (options.action == Action::kHelp || options.action == Action::kVersion) return options;
   if (options.patterns.empty()) options.patterns.push_back("*");
+  if (options.action == Action::kList) {
+    if (!options.paths.empty())
+      throw UsageError("--list takes no PATH: '" + options.paths[0] + "'");
+    return options;
+  }
+  if (options.action == Action::kVerify && !options.output.empty()) {
+    throw UsageError("--verify writes nothing: drop -o '" + options.output + "'");
+  }
   if (options.paths.empty())
     throw UsageError("no PATH given: name the files and folders to put in the image");
   if (options.action == Action::kBuild && options.output.empty()) {
@@ -262,6 +282,8 @@ Options ParseArguments(const std::vector<std::string>& args) {
 std::string HelpText() {
   return R"(Usage: tavrine-cli [OPTIONS] -o IMAGE PATH...
        tavrine-cli [OPTIONS] --print-size PATH...
+       tavrine-cli [OPTIONS] --verify IMAGE PATH...
+       tavrine-cli --list IMAGE
 Writes an ISO 9660 image with a Joliet volume. Each PATH is a file (put in the
 root), a folder (its contents put in the root), or a graft point IMAGEPATH=LOCAL
 (LOCAL placed at IMAGEPATH: a folder's contents go into that directory; for a
@@ -282,6 +304,11 @@ for a "=" and "\\" for a "\" in a local name (image names cannot hold "\").
   --date WHEN              every date in the image: seconds since 1970 or
                            2024-03-05T09:07:03Z (default: $SOURCE_DATE_EPOCH)
   --print-size             print the size in 2048-byte blocks, write nothing
+  --verify IMAGE           hold IMAGE against the PATHs (with the same options
+                           as its build): every file there with the same bytes,
+                           nothing else; prints each difference (at most 50)
+  --list IMAGE             every directory and file of IMAGE: size, date,
+                           first block, Joliet path and ISO 9660 path
   -q, --quiet              print nothing but errors and warnings
   --version, -h, --help
 Examples:
@@ -289,6 +316,7 @@ Examples:
   tavrine-cli -o site.iso --date 2024-03-05T09:07:03Z docs/2024=./out readme.txt
 Exit status: 0 written, 1 failed (no image left), 2 bad command line,
 3 written but some files could not be read completely (zeros in their place).
+--verify: 0 the image matches, 1 it differs or is damaged, 2 bad command line.
 )";
 }
 

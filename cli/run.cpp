@@ -9,8 +9,10 @@
 #include <memory>
 #include <string_view>
 
+#include "cli/list.h"
 #include "cli/options.h"
 #include "cli/sources.h"
+#include "cli/verify.h"
 #include "tree/errors.h"
 #include "tree/text.h"
 
@@ -214,6 +216,11 @@ int Run(const std::vector<std::string>& args, const Environment& environment, st
       case Action::kBuild:
       case Action::kPrintSize:
         return Build(options, environment, out, err);
+      case Action::kVerify:
+        return Verify(options, environment, out, err);
+      case Action::kList:
+        ListImage(iso::IsoImage(options.image), out);
+        return kExitOk;
     }
   } catch (const UsageError& e) {
     report.Error(std::string(e.what()) + "; try 'tavrine-cli --help'");

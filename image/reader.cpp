@@ -514,7 +514,10 @@ Volume IsoImage::ParseVolume(const VolumeDescriptor& descriptor, bool joliet) co
           Fail(Where(records[0].imageOffset) + " of " + where +
                ": \".\" differs from the record pointing at it");
         }
-        if (!sameTarget(records[1], upSelf != nullptr ? *upSelf : records[0])) {
+        // One common writer points ".." of every Joliet directory at the directory itself;
+        // readers never follow "..", so that much is let pass.
+        if (!sameTarget(records[1], upSelf != nullptr ? *upSelf : records[0]) &&
+            !(joliet && sameTarget(records[1], records[0]))) {
           Fail(Where(records[1].imageOffset) + " of " + where + ": \"..\" (block " +
                std::to_string(records[1].extent) + ") does not point at the parent directory");
         }
