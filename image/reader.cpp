@@ -537,16 +537,16 @@ Volume IsoImage::ParseVolume(const VolumeDescriptor& descriptor, bool joliet) co
           std::size_t last = i;
           while (records[last].IsMultiExtent()) {
             if (records[last].IsDirectory()) Fail(at + ": a directory flagged multi-extent");
-            if (records[last].dataLength % kIsoBlockSize != 0) {
-              Fail(Where(records[last].imageOffset) + " of " + where + ": data length " +
-                   std::to_string(records[last].dataLength) +
-                   " of a section before the last is not a multiple of 2048");
-            }
             if (last + 1 == records.size() ||
                 records[last + 1].identifier() != records[last].identifier() ||
                 records[last + 1].IsDirectory()) {
               Fail(Where(records[last].imageOffset) + " of " + where +
                    ": a multi-extent run ends without its final record");
+            }
+            if (records[last].dataLength % kIsoBlockSize != 0) {
+              Fail(Where(records[last].imageOffset) + " of " + where + ": data length " +
+                   std::to_string(records[last].dataLength) +
+                   " of a section before the last is not a multiple of 2048");
             }
             ++last;
             sections.push_back({records[last].extent, records[last].dataLength});
