@@ -1,5 +1,5 @@
-// The image reader on hostile copies of a small image: each damage, several of them found by the
-// fuzzer, must end in an IsoFormatError that names the block and the field, never in a crash.
+// The image reader on hostile copies of a small image: each damage must end in an IsoFormatError
+// that names the block and the field, never in a crash. (tests/fuzz tries many more.)
 #include "image/reader.h"
 
 #include <gmock/gmock.h>
