@@ -282,8 +282,7 @@ Options ParseArguments(const std::vector<std::string>& args) {
 std::string HelpText() {
   return R"(Usage: tavrine-cli [OPTIONS] -o IMAGE PATH...
        tavrine-cli [OPTIONS] --print-size PATH...
-       tavrine-cli [OPTIONS] --verify IMAGE PATH...
-       tavrine-cli --list IMAGE
+       tavrine-cli [OPTIONS] --verify IMAGE PATH...  |  tavrine-cli --list IMAGE
 Writes an ISO 9660 image with a Joliet volume. Each PATH is a file (put in the
 root), a folder (its contents put in the root), or a graft point IMAGEPATH=LOCAL
 (LOCAL placed at IMAGEPATH: a folder's contents go into that directory; for a
@@ -304,11 +303,6 @@ for a "=" and "\\" for a "\" in a local name (image names cannot hold "\").
   --date WHEN              every date in the image: seconds since 1970 or
                            2024-03-05T09:07:03Z (default: $SOURCE_DATE_EPOCH)
   --print-size             print the size in 2048-byte blocks, write nothing
-  --verify IMAGE           hold IMAGE against the PATHs (with the same options
-                           as its build): every file there with the same bytes,
-                           nothing else; prints each difference (at most 50)
-  --list IMAGE             every directory and file of IMAGE: size, date,
-                           first block, Joliet path and ISO 9660 path
   -q, --quiet              print nothing but errors and warnings
   --version, -h, --help
 Examples:
@@ -316,7 +310,6 @@ Examples:
   tavrine-cli -o site.iso --date 2024-03-05T09:07:03Z docs/2024=./out readme.txt
 Exit status: 0 written, 1 failed (no image left), 2 bad command line,
 3 written but some files could not be read completely (zeros in their place).
---verify: 0 the image matches, 1 it differs or is damaged, 2 bad command line.
 )";
 }
 

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <deque>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -34,11 +35,13 @@ class Differences {
   std::size_t count_ = 0;
 };
 
-// One file whose bytes are compared: the data of an image entry against a source file.
+// One file whose bytes are compared: the data of an image entry against a source file. Its
+// path is put together only for a difference: for 20,000 files the paths would cost megabytes.
 struct DataCheck {
   const Entry* entry;
   const clsISOFile* source;
-  std::string path;  // as shown in a difference
+  const std::u16string* directory;  // the path of its directory; for an ISO 9660 copy its own
+  bool isoCopy;
 };
 
 // Reads the image forwards through a window, so that the data of many small files cost one
@@ -79,6 +82,8 @@ class Verifier {
     std::unordered_map<std::u16string, const Entry*> byName;
     for (const Entry& c : dir.children) byName.emplace(ComparableName(c.name), &c);
     std::unordered_set<const Entry*> seen;
+    joliet_ = joliet;
+    const std::u16string* directory = &directories_.emplace_back(path);
     auto find = [&](const std::u16string& name, bool directory,
                     const std::u16string& where) -> const Entry* {
       auto it = byName.find(ComparableName(name));
@@ -116,7 +121,7 @@ class Verifier {
                          " in the source '" + file.LocalPath() + "'");
         continue;
       }
-      checks_.push_back({e, &file, Shown(where)});
+      checks_.push_back({e, &file, directory, false});
     }
     for (const Entry& c : dir.children) {
       if (seen.count(&c) == 0)
@@ -138,7 +143,7 @@ class Verifier {
       auto source = sourceOf_.find(&j);
       if (j.IsDirectory() || source == sourceOf_.end() || i.extent() == j.extent()) return;
       // Another writer may keep a second copy of the data: that copy is compared too.
-      checks_.push_back({&i, source->second, "ISO 9660 copy of " + Shown(path)});
+      checks_.push_back({&i, source->second, &directories_.emplace_back(path), true});
     });
     for (const auto& [path, e] : pairing.unpairedIso) {
       differences_.Add("ISO 9660 tree: not in the sources: " + Shown(path));
@@ -169,15 +174,22 @@ class Verifier {
   std::uint64_t Bytes() const { return bytes_; }
 
  private:
+  std::string PathOf(const DataCheck& check) const {
+    if (check.isoCopy) return "ISO 9660 copy of " + Shown(*check.directory);
+    return Shown(*check.directory + u"/" +
+                 (joliet_ ? check.source->JolietName() : check.source->DOSName()));
+  }
+
   void CompareFile(const DataCheck& check, ImageWindow& window, std::vector<char>& buffer) {
     const std::string& local = check.source->LocalPath();
     FileRecord file = OpenFileRecord(local, GENERIC_READ, SHARE_READ_WRITE, OPEN_EXISTING);
     if (file.Handle < 0) {
-      differences_.Add("cannot read " + check.path + ": '" + local + "': " + std::strerror(errno));
+      differences_.Add("cannot read " + PathOf(check) + ": '" + local +
+                       "': " + std::strerror(errno));
       return;
     }
     std::uint64_t offset = 0;  // in the file
-    for (const iso::Section& section : check.entry->sections) {
+    for (const iso::Section& section : check.entry->Sections()) {
       for (std::uint32_t at = 0; at < section.length;) {
         const std::size_t count = std::min<std::size_t>(kChunk, section.length - at);
         const std::string_view image =
@@ -195,14 +207,14 @@ class Verifier {
                 .first -
             image.begin());
         if (same < got) {
-          differences_.Add("content differs: " + check.path + ": first at byte " +
+          differences_.Add("content differs: " + PathOf(check) + ": first at byte " +
                            std::to_string(offset + same) + " (source '" + local + "')");
           CloseFileRecord(file);
           return;
         }
         offset += got;
         if (got < count) {
-          differences_.Add("size differs: " + check.path + ": the source '" + local +
+          differences_.Add("size differs: " + PathOf(check) + ": the source '" + local +
                            "' ends after " + std::to_string(offset) + " of the " +
                            std::to_string(check.entry->size()) + " bytes in the image");
           CloseFileRecord(file);
@@ -213,7 +225,7 @@ class Verifier {
     }
     char extra = 0;
     if (ReadFileRecord(file, &extra, 1) > 0) {
-      differences_.Add("size differs: " + check.path + ": the source '" + local +
+      differences_.Add("size differs: " + PathOf(check) + ": the source '" + local +
                        "' holds more than the " + std::to_string(offset) + " bytes in the image");
     }
     CloseFileRecord(file);
@@ -223,6 +235,8 @@ class Verifier {
   Differences& differences_;
   std::vector<DataCheck> checks_;
   std::unordered_map<const Entry*, const clsISOFile*> sourceOf_;
+  std::deque<std::u16string> directories_;
+  bool joliet_ = true;
   std::size_t files_ = 0;
   std::uint64_t bytes_ = 0;
 };

@@ -68,8 +68,15 @@ TextField Text(std::string_view block, std::size_t at, std::size_t width, bool j
   return f;
 }
 
+// A directory record with its identifier bytes (0x00 for ".", 0x01 for ".."), which are kept
+// only while its directory is read: entries keep the decoded name.
+struct RawRecord {
+  DirectoryRecord record;
+  std::string identifier;
+};
+
 // ECMA-119 9.1: the record at `at` of `data`, which must lie wholly inside data.
-DirectoryRecord ParseRecord(std::string_view data, std::size_t at, std::uint64_t imageOffset) {
+RawRecord ParseRecord(std::string_view data, std::size_t at, std::uint64_t imageOffset) {
   DirectoryRecord r;
   r.imageOffset = imageOffset;
   r.length = static_cast<std::uint8_t>(data[at]);
@@ -95,8 +102,7 @@ DirectoryRecord ParseRecord(std::string_view data, std::size_t at, std::uint64_t
          ": volume sequence number not 1, or an extended attribute record or interleaving, "
          "none of which a single-volume image holds");
   }
-  r.bytes = std::string(b);
-  return r;
+  return {r, std::string(b.substr(33, idLength))};
 }
 
 std::vector<PathTableRecord> ParsePathTable(std::string_view table, bool bigEndian,
@@ -157,6 +163,11 @@ std::string Utf8(std::u16string_view text) {
       out.push_back(static_cast<char>(0x80 | (c >> 6 * k & 0x3F)));
   }
   return out;
+}
+
+std::vector<Section> Entry::Sections() const {
+  if (!sections.empty()) return sections;
+  return {{record.extent, record.dataLength}};
 }
 
 std::uint64_t Entry::size() const {
@@ -311,10 +322,16 @@ std::string IsoImage::Block(std::uint32_t lba) const {
   return block;
 }
 
+std::string IsoImage::RecordBytes(const DirectoryRecord& record) const {
+  std::string bytes(record.length, '\0');
+  ReadAt(record.imageOffset, bytes);
+  return bytes;
+}
+
 std::string IsoImage::ReadFile(const Entry& file) const {
   if (file.IsDirectory()) Fail(Utf8(file.name) + " is a directory");
   std::string data;
-  for (const Section& s : file.sections) {
+  for (const Section& s : file.Sections()) {
     const std::size_t at = data.size();
     data.resize(at + s.length);
     ReadAt(std::uint64_t{s.extent} * kIsoBlockSize, std::span<char>(data.data() + at, s.length));
@@ -393,8 +410,10 @@ VolumeDescriptor IsoImage::ParseDescriptor(std::string_view b, std::uint32_t lba
   d.pathTableSize = Both(b, 132, 4, at + "path table size");
   d.typeLPathTable = Uint(b, 140, 4, false);
   d.typeMPathTable = Uint(b, 148, 4, true);
-  d.root = ParseRecord(b.substr(156, 34), 0, std::uint64_t{lba} * kIsoBlockSize + 156);
-  if (d.root.length != 34 || d.root.identifier() != std::string_view("\0", 1) ||
+  const RawRecord root =
+      ParseRecord(b.substr(156, 34), 0, std::uint64_t{lba} * kIsoBlockSize + 156);
+  d.root = root.record;
+  if (d.root.length != 34 || root.identifier != std::string_view("\0", 1) ||
       !d.root.IsDirectory() || d.root.IsMultiExtent()) {
     Fail(at + "root record is not a 34-byte directory record with identifier 0x00");
   }
@@ -468,8 +487,9 @@ Volume IsoImage::ParseVolume(const VolumeDescriptor& descriptor, bool joliet) co
   // Directory extents, walked from the root record of the descriptor, one block at a time.
   std::set<std::uint32_t> visited;
   std::string block(kIsoBlockSize, '\0');
-  std::function<void(Entry&, const Entry*, const DirectoryRecord*, int)> readDirectory =
-      [&](Entry& dir, const Entry* up, const DirectoryRecord* upSelf, int depth) {
+  std::function<void(Entry&, std::string_view, const Entry*, const DirectoryRecord*, int)>
+      readDirectory = [&](Entry& dir, std::string_view rawName, const Entry* up,
+                          const DirectoryRecord* upSelf, int depth) {
         const std::string where = tree + " directory '" + Utf8(dir.name) + "' (block " +
                                   std::to_string(dir.extent()) + ")";
         if (depth > kMaxDepth) Fail(where + ": directories nested more than 255 deep");
@@ -483,7 +503,7 @@ Volume IsoImage::ParseVolume(const VolumeDescriptor& descriptor, bool joliet) co
           Fail(where + ": data length " + std::to_string(length) +
                " is not a positive multiple of 2048 inside the volume");
         }
-        std::vector<DirectoryRecord> records;
+        std::vector<RawRecord> records;
         for (std::uint64_t blockStart = start; blockStart < start + length;
              blockStart += kIsoBlockSize) {
           ReadAt(blockStart, block);
@@ -498,64 +518,66 @@ Volume IsoImage::ParseVolume(const VolumeDescriptor& descriptor, bool joliet) co
               break;
             }
             records.push_back(ParseRecord(block, at, blockStart + at));
-            at += records.back().length;
+            at += records.back().record.length;
           }
         }
         auto sameTarget = [](const DirectoryRecord& a, const DirectoryRecord& b) {
           return a.extent == b.extent && a.dataLength == b.dataLength &&
                  (a.flags & 0x82) == (b.flags & 0x82);
         };
-        if (records.size() < 2 || records[0].identifier() != std::string_view("\0", 1) ||
-            records[1].identifier() != std::string_view("\1", 1) || !records[0].IsDirectory() ||
-            !records[1].IsDirectory()) {
+        if (records.size() < 2 || records[0].identifier != std::string_view("\0", 1) ||
+            records[1].identifier != std::string_view("\1", 1) ||
+            !records[0].record.IsDirectory() || !records[1].record.IsDirectory()) {
           Fail(where + ": does not start with the \".\" and \"..\" directory records");
         }
-        if (!sameTarget(records[0], dir.record)) {
-          Fail(Where(records[0].imageOffset) + " of " + where +
+        const DirectoryRecord self = records[0].record;
+        const DirectoryRecord& parent = records[1].record;
+        if (!sameTarget(self, dir.record)) {
+          Fail(Where(self.imageOffset) + " of " + where +
                ": \".\" differs from the record pointing at it");
         }
         // One common writer points ".." of every Joliet directory at the directory itself;
         // readers never follow "..", so that much is let pass.
-        if (!sameTarget(records[1], upSelf != nullptr ? *upSelf : records[0]) &&
-            !(joliet && sameTarget(records[1], records[0]))) {
-          Fail(Where(records[1].imageOffset) + " of " + where + ": \"..\" (block " +
-               std::to_string(records[1].extent) + ") does not point at the parent directory");
+        if (!sameTarget(parent, upSelf != nullptr ? *upSelf : self) &&
+            !(joliet && sameTarget(parent, self))) {
+          Fail(Where(parent.imageOffset) + " of " + where + ": \"..\" (block " +
+               std::to_string(parent.extent) + ") does not point at the parent directory");
         }
-        if (up == nullptr) v.rootSelf = records[0];
-        const DirectoryRecord self = records[0];
+        if (up == nullptr) v.rootSelf = self;
+        std::vector<std::string> dirNames;  // the raw names of the sub-directories, in order
         std::set<std::string> names;
         for (std::size_t i = 2; i < records.size(); ++i) {
-          DirectoryRecord& r = records[i];
+          DirectoryRecord& r = records[i].record;
+          const std::string& id = records[i].identifier;
           const std::string at = Where(r.imageOffset) + " of " + where;
-          if (r.identifier() == std::string_view("\0", 1) ||
-              r.identifier() == std::string_view("\1", 1)) {
+          if (id == std::string_view("\0", 1) || id == std::string_view("\1", 1)) {
             Fail(at + ": a \".\" or \"..\" record after the first two records");
           }
           // 9.1.6: the records of one multi-extent file follow each other, every one but the
           // last flagged, with the same name, each section but the last whole blocks.
           std::vector<Section> sections{{r.extent, r.dataLength}};
           std::size_t last = i;
-          while (records[last].IsMultiExtent()) {
-            if (records[last].IsDirectory()) Fail(at + ": a directory flagged multi-extent");
-            if (last + 1 == records.size() ||
-                records[last + 1].identifier() != records[last].identifier() ||
-                records[last + 1].IsDirectory()) {
-              Fail(Where(records[last].imageOffset) + " of " + where +
+          while (records[last].record.IsMultiExtent()) {
+            const DirectoryRecord& section = records[last].record;
+            if (section.IsDirectory()) Fail(at + ": a directory flagged multi-extent");
+            if (last + 1 == records.size() || records[last + 1].identifier != id ||
+                records[last + 1].record.IsDirectory()) {
+              Fail(Where(section.imageOffset) + " of " + where +
                    ": a multi-extent run ends without its final record");
             }
-            if (records[last].dataLength % kIsoBlockSize != 0) {
-              Fail(Where(records[last].imageOffset) + " of " + where + ": data length " +
-                   std::to_string(records[last].dataLength) +
+            if (section.dataLength % kIsoBlockSize != 0) {
+              Fail(Where(section.imageOffset) + " of " + where + ": data length " +
+                   std::to_string(section.dataLength) +
                    " of a section before the last is not a multiple of 2048");
             }
             ++last;
-            sections.push_back({records[last].extent, records[last].dataLength});
+            sections.push_back({records[last].record.extent, records[last].record.dataLength});
           }
-          if (!names.insert(std::string(r.identifier())).second) {
-            Fail(at + ": a second record named '" + Utf8(decode(r.identifier(), at)) + "'");
+          if (!names.insert(id).second) {
+            Fail(at + ": a second record named '" + Utf8(decode(id, at)) + "'");
           }
           Entry child;
-          child.name = decode(r.identifier(), at);
+          child.name = decode(id, at);
           child.record = std::move(r);
           for (const Section& s : sections) {
             if (!child.IsDirectory() && s.length > 0 &&
@@ -564,7 +586,8 @@ Volume IsoImage::ParseVolume(const VolumeDescriptor& descriptor, bool joliet) co
                    std::to_string(s.extent) + " run past the volume space size");
             }
           }
-          if (!child.IsDirectory()) child.sections = std::move(sections);
+          if (child.IsDirectory()) dirNames.push_back(id);
+          if (sections.size() > 1) child.sections = std::move(sections);
           dir.children.push_back(std::move(child));
           i = last;
         }
@@ -582,21 +605,22 @@ Volume IsoImage::ParseVolume(const VolumeDescriptor& descriptor, bool joliet) co
                " names parent " + std::to_string(pt.parent) + ", the walk finds parent " +
                std::to_string(up->directoryNumber));
         }
-        if (up != nullptr && pt.identifier != dir.record.identifier()) {
+        if (up != nullptr && pt.identifier != rawName) {
           Fail(where + ": path table identifier '" + Utf8(decode(pt.identifier, where)) +
                "' differs from the directory record's");
         }
         ++v.directoryCount;
+        std::size_t nextDir = 0;
         for (Entry& child : dir.children) {
           if (child.IsDirectory()) {
-            readDirectory(child, &dir, &self, depth + 1);
+            readDirectory(child, dirNames[nextDir++], &dir, &self, depth + 1);
           } else {
             ++v.fileCount;
           }
         }
       };
   v.root.record = descriptor.root;
-  readDirectory(v.root, nullptr, nullptr, 0);
+  readDirectory(v.root, {}, nullptr, nullptr, 0);
   // The descriptor's root record is the root's "." record (ECMA-119 8.4.18).
   if (v.rootSelf.date.bytes != descriptor.root.date.bytes) {
     Fail(tree + ": the root's \".\" record differs from the descriptor's root record");

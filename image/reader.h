@@ -65,14 +65,9 @@ struct DirectoryRecord {
   std::uint32_t dataLength = 0;
   RecordingDate date;
   std::uint8_t flags = 0;
-  std::string bytes;  // the whole record as written
 
   bool IsDirectory() const { return (flags & 0x02) != 0; }
   bool IsMultiExtent() const { return (flags & 0x80) != 0; }
-  // The raw identifier bytes (0x00 for ".", 0x01 for "..").
-  std::string_view identifier() const {
-    return std::string_view(bytes).substr(33, static_cast<std::uint8_t>(bytes[32]));
-  }
 };
 
 // ECMA-119 9.4: one path table record.
@@ -114,13 +109,15 @@ struct Entry {
   DirectoryRecord record;  // the (first) record in the parent; for the root its "." record
   std::u16string name;     // the identifier decoded, exactly as recorded (";1" kept if present)
   std::vector<Entry> children;        // directories: the entries in record order
-  std::vector<Section> sections;      // files: every section in order (one for most files)
+  std::vector<Section> sections;      // multi-extent files: every section in order, else empty
   std::uint16_t directoryNumber = 0;  // directories: the number of its path table record
 
   bool IsDirectory() const { return record.IsDirectory(); }
   std::uint32_t extent() const { return record.extent; }
   // The data length; for a multi-extent file the sum of its sections.
   std::uint64_t size() const;
+  // Where the data lie: the sections of a multi-extent file, else the one extent.
+  std::vector<Section> Sections() const;
   const RecordingDate& date() const { return record.date; }
   // The child named name (exact comparison); throws InputError naming it when there is none.
   const Entry& Child(std::u16string_view name) const;
@@ -166,6 +163,8 @@ class IsoImage {
 
   // One 2048-byte block.
   std::string Block(std::uint32_t lba) const;
+  // A directory record as written.
+  std::string RecordBytes(const DirectoryRecord& record) const;
   // Fills out from the image at offset; throws IsoFormatError when that lies past its end.
   void ReadAt(std::uint64_t offset, std::span<char> out) const;
   // The data of a file entry, every section in order (for tests and small files: it is held in

@@ -145,8 +145,9 @@ TEST_F(Verify, MultiExtentFileIsReadWhole) {
     const std::u16string a2 = names + a1.size() + 1;
     const iso::DirectoryRecord one = Record(a1.c_str()).record;
     const iso::DirectoryRecord two = Record(a2.c_str()).record;
+    const std::string bytes = image_->RecordBytes(one);
     Patch(image, one.imageOffset + 25, "\x80");
-    Patch(image, two.imageOffset + 33, one.identifier());
+    Patch(image, two.imageOffset + 33, bytes.substr(33, std::uint8_t(bytes[32])));
   }
   dir_.WriteFile("whole/a1", ReadFile(first) + "tail");
   const Result r = Cli({"-q", "--verify", image, dir_ / "whole"});

@@ -248,7 +248,7 @@ TEST(RoundTrip, GeneratedTreesHoldTheCasesTheyAreFor) {
       empty = empty || (!e.IsDirectory() && e.size() == 0);
       unsorted = unsorted || !std::is_sorted(e.children.begin(), e.children.end(),
                                              [](const Entry& a, const Entry& b) {
-                                               return a.record.identifier() < b.record.identifier();
+                                               return a.name < b.name;
                                              });
     });
   }

@@ -152,14 +152,14 @@ TEST_F(WholeImage, DirectoryRecordsLengthsPaddingDatesAndOrder) {
   EXPECT_EQ(children[0].name, u"B");  // order of addition, not sorted
   EXPECT_EQ(children[1].name, u"A");
   EXPECT_EQ(children[2].record.length, 44);
-  EXPECT_EQ(children[2].record.bytes.back(), '\0');  // padding after an even identifier
+  EXPECT_EQ(iso.RecordBytes(children[2].record).back(), '\0');  // padding after an even identifier
   EXPECT_EQ(children[3].record.length, 44);          // odd identifier: no padding
-  EXPECT_EQ(children[3].record.bytes.back(), 'T');
+  EXPECT_EQ(iso.RecordBytes(children[3].record).back(), 'T');
   EXPECT_EQ(children[3].extent(), 0u);                                      // empty file: no block
   EXPECT_EQ(children[4].record.length, 36);                                 // "X.Y": 33 + 3
-  EXPECT_EQ(Hex(children[4].record.bytes, 18, 7), "00 00 00 00 00 00 00");  // unknown date
-  EXPECT_EQ(Hex(children[2].record.bytes, 18, 8), "7C 03 05 09 07 03 00 00");
-  EXPECT_EQ(Hex(children[0].record.bytes, 18, 8), "7C 03 05 09 07 03 00 02");
+  EXPECT_EQ(Hex(iso.RecordBytes(children[4].record), 18, 7), "00 00 00 00 00 00 00");  // unknown date
+  EXPECT_EQ(Hex(iso.RecordBytes(children[2].record), 18, 8), "7C 03 05 09 07 03 00 00");
+  EXPECT_EQ(Hex(iso.RecordBytes(children[0].record), 18, 8), "7C 03 05 09 07 03 00 02");
   const auto& joliet = iso.Joliet().root.children;
   EXPECT_EQ(joliet[4].name, u"x.y");
   EXPECT_EQ(joliet[4].record.length, 33 + 6 + 1);
