@@ -1,5 +1,5 @@
 // The reader adapters themselves, on an image made by genisoimage with known content: every
-// reader must list both namespaces as the test-side reader reads them, with each reader's named
+// reader must list both namespaces as the image reader reads them, with each reader's named
 // conventions, and extract every file as it is recorded. A round trip that fails here too is
 // the adapter's fault, not the writer's.
 #include "support/readers.h"

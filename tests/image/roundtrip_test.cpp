@@ -1,5 +1,5 @@
 // Round trips: generated trees (fixed seeds) built with clsISOWriter::SaveISO, read back by the
-// test-side reader and by every independent reader, in the ISO 9660 and the Joliet namespace.
+// image reader and by every independent reader, in the ISO 9660 and the Joliet namespace.
 // Expected names are the ones the writer assigned (DOSName, JolietName), read back from the
 // tree after SaveISO; every extracted file must equal its source byte for byte.
 #include <gtest/gtest.h>
@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "image/writer.h"
 #include "image/reader.h"
+#include "image/writer.h"
 #include "support/readers.h"
 #include "support/temp_dir.h"
 #include "tree/directory.h"
@@ -190,7 +190,7 @@ BuiltImage Build(std::uint32_t seed, const TempDir& dir, Shape shape, bool jolie
   return out;
 }
 
-// The test-side reader sees exactly the tree the writer was given, in collection order, with
+// The image reader sees exactly the tree the writer was given, in collection order, with
 // every file's data equal to its source.
 TEST(RoundTrip, TestReaderSeesTheWriterTree) {
   TempDir dir;
@@ -246,10 +246,9 @@ TEST(RoundTrip, GeneratedTreesHoldTheCasesTheyAreFor) {
       nonAscii =
           nonAscii || std::any_of(path.begin(), path.end(), [](char16_t c) { return c > 0x7F; });
       empty = empty || (!e.IsDirectory() && e.size() == 0);
-      unsorted = unsorted || !std::is_sorted(e.children.begin(), e.children.end(),
-                                             [](const Entry& a, const Entry& b) {
-                                               return a.name < b.name;
-                                             });
+      unsorted = unsorted ||
+                 !std::is_sorted(e.children.begin(), e.children.end(),
+                                 [](const Entry& a, const Entry& b) { return a.name < b.name; });
     });
   }
   EXPECT_TRUE(unsorted) << "no directory with records out of identifier order";
@@ -271,7 +270,7 @@ TEST(RoundTrip, GeneratedTreesHoldTheCasesTheyAreFor) {
   EXPECT_TRUE(wide.Primary().root.HasChild(u"A_SHARED_PREFIX_OF_THIRTY_CH~10.TXT"));
 }
 
-// The identifiers and dates of an image as the test-side reader, pycdlib and isoinfo read them
+// The identifiers and dates of an image as the image reader, pycdlib and isoinfo read them
 // (7-Zip is left out: it reads recording dates as local time and ignores their offset): ISO 9660
 // values filtered, Joliet values as given (cut to their fields), recording dates with the offset
 // from GMT of each date.

@@ -19,18 +19,18 @@
 #include <utility>
 
 #include "fileio/file_system_calls.h"
+#include "image/reader.h"
 #include "image/writer.h"
 #include "support/image_builder.h"
-#include "image/reader.h"
 #include "support/temp_dir.h"
 #include "tree/errors.h"
 
 namespace tavrine {
 namespace {
 
+using iso::IsoImage;
 using ::testing::AllOf;
 using ::testing::HasSubstr;
-using iso::IsoImage;
 using testing::RecordingEvents;
 using testing::TempDir;
 using ::testing::ThrowsMessage;

@@ -1,20 +1,20 @@
 // Whole images written by SaveISO with a fixed clock: block maps and bytes at absolute offsets
-// worked out by hand, read back through the strict test-side reader.
+// worked out by hand, read back through the strict image reader (image/reader.h).
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 
+#include "image/reader.h"
 #include "image/writer.h"
 #include "support/image_builder.h"
-#include "image/reader.h"
 #include "support/temp_dir.h"
 
 namespace tavrine {
 namespace {
 
+using iso::IsoImage;
 using testing::AddFile;
 using testing::Hex;
-using iso::IsoImage;
 
 constexpr std::size_t kBlock = 2048;
 
@@ -153,11 +153,12 @@ TEST_F(WholeImage, DirectoryRecordsLengthsPaddingDatesAndOrder) {
   EXPECT_EQ(children[1].name, u"A");
   EXPECT_EQ(children[2].record.length, 44);
   EXPECT_EQ(iso.RecordBytes(children[2].record).back(), '\0');  // padding after an even identifier
-  EXPECT_EQ(children[3].record.length, 44);          // odd identifier: no padding
+  EXPECT_EQ(children[3].record.length, 44);                     // odd identifier: no padding
   EXPECT_EQ(iso.RecordBytes(children[3].record).back(), 'T');
-  EXPECT_EQ(children[3].extent(), 0u);                                      // empty file: no block
-  EXPECT_EQ(children[4].record.length, 36);                                 // "X.Y": 33 + 3
-  EXPECT_EQ(Hex(iso.RecordBytes(children[4].record), 18, 7), "00 00 00 00 00 00 00");  // unknown date
+  EXPECT_EQ(children[3].extent(), 0u);       // empty file: no block
+  EXPECT_EQ(children[4].record.length, 36);  // "X.Y": 33 + 3
+  EXPECT_EQ(Hex(iso.RecordBytes(children[4].record), 18, 7),
+            "00 00 00 00 00 00 00");  // unknown date
   EXPECT_EQ(Hex(iso.RecordBytes(children[2].record), 18, 8), "7C 03 05 09 07 03 00 00");
   EXPECT_EQ(Hex(iso.RecordBytes(children[0].record), 18, 8), "7C 03 05 09 07 03 00 02");
   const auto& joliet = iso.Joliet().root.children;

@@ -94,7 +94,7 @@ struct ExpectedEntry {
   std::int64_t size = 0;
 };
 
-// Every entry of a tree read by the test-side reader, in pre-order.
+// Every entry of a tree read by the image reader, in pre-order.
 std::vector<ExpectedEntry> ExpectedFrom(const Volume& volume);
 
 // Lists the namespace through the reader and holds it against expected (parents before their
