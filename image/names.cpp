@@ -288,7 +288,21 @@ bool JolietNeedsChange(std::u16string_view name) {
 }  // namespace
 
 bool JolietRefuses(char16_t c) {
-  return c < 0x20 || std::u16string_view(u"\"*/:<>?\\|;").find(c) != std::u16string_view::npos;
+  switch (c) {
+    case u'"':
+    case u'*':
+    case u'/':
+    case u':':
+    case u'<':
+    case u'>':
+    case u'?':
+    case u'\\':
+    case u'|':
+    case u';':
+      return true;
+    default:
+      return c < 0x20;
+  }
 }
 
 namespace {
