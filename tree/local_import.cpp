@@ -188,7 +188,9 @@ void ScanLocalDirectory(int fd, const std::string& folder, clsISODirectory& targ
 // Opens and scans sub-folder name of the folder open as fd into sub.
 void ScanSubFolder(int fd, const std::string& name, const std::string& path, clsISODirectory& sub,
                    Import& import) {
-  const FolderDescriptor child(openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  // Not through a link that has taken the folder's place since the listing.
+  const FolderDescriptor child(
+      openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (child.get() < 0) {
     import.report.passedOver.push_back({path + '/', Reason("the folder cannot be listed: ")});
     return;

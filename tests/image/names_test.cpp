@@ -192,13 +192,6 @@ TEST(JolietNames, RefusedCharactersAndLongNamesChangeWithoutMeetingASibling) {
     MakeSiblingJolietNames(names);
     EXPECT_EQ(names, c.joliet) << text::ToUtf8(c.names.front());
   }
-  // On a tree: the directory and file names, not the names they were added under.
-  auto root = clsISODirectory::Create();
-  root->AddSubDirectory(u"q?")->AddSubDirectory(n111);
-  MapNames(*root);
-  EXPECT_EQ(root->SubDirectory(0)->JolietName(), u"q_");
-  EXPECT_EQ(root->SubDirectory(0)->name(), u"q?");
-  EXPECT_EQ(root->SubDirectory(0)->SubDirectory(0)->JolietName().size(), 110u);
 }
 
 TEST(IdentifierFilters, CharacterSetsOverAllWindows1252Bytes) {
