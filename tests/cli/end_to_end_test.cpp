@@ -174,6 +174,9 @@ TEST_F(CliTest, EveryLocalNameGoesInAndTheExitStatusSaysWhatIsMissing) {
     close(file);
     close(folder);
   }
+  // Left out by the stated rules, which keep the exit status 0.
+  std::filesystem::create_directory_symlink(Path("t/raw"), Path("t/link"));
+  ASSERT_EQ(mkfifo(Path("t/fifo").c_str(), 0600), 0);
   const RunResult r = Run({"-q", "-o", "img.iso", "t"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_NE(r.err.find("warning: renamed 't/raw/\\xC9' to '\\raw\\\xC3\x89': the name is not "
