@@ -288,7 +288,8 @@ root), a folder (its contents put in the root), or a graft point IMAGEPATH=LOCAL
 (LOCAL placed at IMAGEPATH: a folder's contents go into that directory; for a
 file, IMAGEPATH is its directory plus its new name, or ends in "/" to keep its
 name). A PATH that exists as typed is never split at "="; otherwise write "\="
-for a "=" and "\\" for a "\" in a local name (image names cannot hold "\").
+for a "=" and "\\" for a "\". Clashing names get "~1" (a warning); names
+beginning with ".", links to folders and special files are left out.
   -o, --output FILE        the image to write (replaced when it exists)
   -V, --volume-id TEXT     volume identifier
   --system-id TEXT         system identifier (also -sysid)
@@ -308,8 +309,8 @@ for a "=" and "\\" for a "\" in a local name (image names cannot hold "\").
 Examples:
   tavrine-cli -V PHOTOS -o photos.iso ~/Pictures/2024
   tavrine-cli -o site.iso --date 2024-03-05T09:07:03Z docs/2024=./out readme.txt
-Exit status: 0 written, 1 failed (no image left), 2 bad command line,
-3 written but some files could not be read completely (zeros in their place).
+Exit status: 0 written, 1 failed (no image left), 2 bad command line, 3 written
+but something a PATH names or holds is missing or incomplete (see the messages).
 )";
 }
 
