@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "cli/options.h"
+#include "cli/sources.h"
 
 namespace tavrine::cli {
 
@@ -32,35 +33,10 @@ std::string FolderOf(const std::string& path) {
 }  // namespace
 
 std::vector<std::string> LeaveOutEarlierImage(clsISODirectory& root, const std::string& output) {
-  std::vector<std::string> removed;
-  struct stat image {};
-  if (::stat(output.c_str(), &image) != 0 || !S_ISREG(image.st_mode)) return removed;
-  std::optional<bool> isImage;
-  std::vector<clsISODirectory*> pending{&root};
-  while (!pending.empty()) {
-    clsISODirectory& dir = *pending.back();
-    pending.pop_back();
-    for (std::int32_t i = 0; i < dir.SubDirectoryCount(); ++i)
-      pending.push_back(dir.SubDirectory(i).get());
-    clsISOFiles& files = dir.Files();
-    for (std::int32_t i = files.Count() - 1; i >= 0; --i) {
-      const clsISOFile& file = files.File(i);
-      // The size recorded when the entry was added spares a stat of every other file.
-      if (file.Size() != image.st_size) continue;
-      struct stat st {};
-      if (::stat(file.LocalPath().c_str(), &st) != 0 || st.st_dev != image.st_dev ||
-          st.st_ino != image.st_ino) {
-        continue;
-      }
-      if (!isImage) isImage = IsIsoImage(output);
-      if (!*isImage) {
-        throw UsageError("the image '" + output + "' would replace the input file '" +
-                         file.LocalPath() + "', which is not an ISO 9660 image; name another " +
-                         "image with -o");
-      }
-      removed.push_back(file.LocalPath());
-      files.Remove(i);
-    }
+  std::vector<std::string> removed = LeaveOutLocalFile(root, output);
+  if (!removed.empty() && !IsIsoImage(output)) {
+    throw UsageError("the image '" + output + "' would replace the input file '" + removed[0] +
+                     "', which is not an ISO 9660 image; name another image with -o");
   }
   return removed;
 }
