@@ -18,8 +18,8 @@ namespace {
 QString ProgramFolder() {
   const QString here = QCoreApplication::applicationDirPath();
   const QString installed = QDir::cleanPath(here + QStringLiteral("/" TAVRINE_DATA_FROM_BIN));
-  return QDir(here + QStringLiteral("/Samples")).exists() || !QDir(installed).exists() ? here
-                                                                                       : installed;
+  if (QDir(here + QStringLiteral("/Samples")).exists() || !QDir(installed).exists()) return here;
+  return installed;
 }
 
 // Answers every dialog itself, for the documentation's picture: no question is asked of anybody.
