@@ -3,7 +3,7 @@ _tavrine_cli() {
   local cur prev words cword split
   _init_completion -s || return
   case $prev in
-    -o | --output)
+    -o | --output | --verify | --list)
       _filedir iso
       return
       ;;
@@ -17,7 +17,7 @@ _tavrine_cli() {
     -*)
       COMPREPLY=($(compgen -W '-o --output -V --volume-id --system-id -sysid -A --application-id
         -appid --publisher -publisher -p --preparer --volume-set -volset --no-joliet -J
-        --pattern --date --print-size -q --quiet --version -h --help' -- "$cur"))
+        --pattern --date --print-size --verify --list -q --quiet --version -h --help' -- "$cur"))
       return
       ;;
   esac
