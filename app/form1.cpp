@@ -255,7 +255,8 @@ void Form1::Load() {
     connect(Text1_, &QLineEdit::textChanged, this, [this](const QString& text) {
       settings_.Write(QString::fromLatin1(key::kOutputFolder), text);
     });
-    Text1_->setText(settings_.Read(QString::fromLatin1(key::kOutputFolder), DesktopFolder()));
+    Text1_->setText(StoredOutputFolder(
+        settings_.Read(QString::fromLatin1(key::kOutputFolder), DesktopFolder())));
   });
   trap.Run(7, [this] { SelectStoredIsoType(); });
   trap.Run(8, [this] {

@@ -1,6 +1,8 @@
 #include "app/utilities.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 #include <QStringList>
 
@@ -18,7 +20,16 @@ QString SetAppTitle(const QString& productName) {
 }
 
 QString DesktopFolder() {
-  return QStandardPaths::writableLocation(QStandardPaths::DesktopLocation) + QLatin1Char('/');
+  // The desktop folder is a name from the user's folder settings; many systems have none.
+  const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+  const QString folder = QFileInfo(desktop).isDir() ? desktop : QDir::homePath();
+  return folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
+}
+
+QString StoredOutputFolder(const QString& stored) {
+  const QString oldDefault =
+      QStandardPaths::writableLocation(QStandardPaths::DesktopLocation) + QLatin1Char('/');
+  return stored == oldDefault && !QFileInfo(stored).isDir() ? DesktopFolder() : stored;
 }
 
 std::string NativePath(const QString& path) {

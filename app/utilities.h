@@ -20,8 +20,11 @@ inline constexpr char kSupportAddress[] = "support@quarnelix.example";
 // its last word, shortened word by word to at most 40 characters; a one-word name is used whole.
 QString SetAppTitle(const QString& productName);
 
-// The user's desktop folder followed by "/".
+// The user's desktop folder followed by "/", or the home folder where there is no desktop folder.
 QString DesktopFolder();
+// The stored output folder, except that the desktop folder which earlier versions stored even
+// where it does not exist gives way to DesktopFolder().
+QString StoredOutputFolder(const QString& stored);
 
 // A local path as the system takes it (bytes on Linux), and back.
 std::string NativePath(const QString& path);

@@ -4,6 +4,7 @@
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QStandardPaths>
+#include <filesystem>
 #include <vector>
 
 #include "app_fixture.h"
@@ -25,9 +26,21 @@ class StartTest : public WindowTest {
 };
 
 TEST_F(StartTest, FirstStartStoresDefaultsAndARestartFollowsTheChosenType) {
+  // The output folder is the desktop folder where there is one, else the home folder; a stored
+  // desktop folder that does not exist gives way too.
+  const QByteArray home = qgetenv("HOME");
+  qputenv("HOME", QByteArray::fromStdString(temp_.path().string()));
   Open();
-  const QString desktop =
-      QStandardPaths::writableLocation(QStandardPaths::DesktopLocation) + QStringLiteral("/");
+  EXPECT_EQ(Child<QLineEdit>("Text1")->text(), Q(temp_.path().string()) + "/");
+  const QString desktop = Q(temp_.MakeDir("Desktop")) + "/";
+  Store().setValue("Tavrine/Text1", desktop);
+  std::filesystem::remove(temp_ / "Desktop");
+  Open();
+  EXPECT_EQ(Child<QLineEdit>("Text1")->text(), Q(temp_.path().string()) + "/");
+  temp_.MakeDir("Desktop");
+  Store().remove("Tavrine/Text1");
+  Open();
+  qputenv("HOME", home);
   EXPECT_EQ(Child<QLineEdit>("Text1")->text(), desktop);
   EXPECT_EQ(Store().value("Tavrine/Text1").toString(), desktop);
   EXPECT_EQ(Child<QComboBox>("Combo1")->currentText(), "ISO9660");
