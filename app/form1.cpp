@@ -318,7 +318,12 @@ void Form1::SelectStoredIsoType() {
     Combo1_->addItems({QStringLiteral("ISO9660"), QStringLiteral("Joliet")});
     Combo1_->setCurrentIndex(-1);
   }
-  connect(Combo1_, &QComboBox::currentIndexChanged, this, &Form1::StoreIsoType);
+  // The fields show and edit the chosen volume's identifiers at once: fields left showing the
+  // other volume's values would write them into the chosen one when they lose the focus.
+  connect(Combo1_, &QComboBox::currentIndexChanged, this, [this] {
+    StoreIsoType();
+    FillIdentifierFields();
+  });
   const QString stored = settings_.Read(QString::fromLatin1(key::kIsoType), QStringLiteral("0"));
   bool ok = false;
   const int index = stored.trimmed().toInt(&ok);
@@ -340,7 +345,7 @@ void Form1::StoreIsoType() {
 
 void Form1::FillIdentifierFields() {
   const int index = Combo1_->currentIndex();
-  if (index != 0 && index != 1) return;
+  if (!clsISOWrt_ || (index != 0 && index != 1)) return;
   const bool joliet = index == 1;
   // The order in which the fields are filled: Application, Data Preparer, Publisher, System,
   // Volume, Volume Set.
