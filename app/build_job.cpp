@@ -14,6 +14,7 @@ BuildJob::~BuildJob() {
 }
 
 void BuildJob::Start(const std::string& outputPath) {
+  relay_.Reset();
   writer_.Listener(&relay_);
   const int generation = ++generation_;
   threadEnded_.store(false);

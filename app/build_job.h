@@ -33,6 +33,9 @@ class BuildJob : public QObject {
   void WritingDirectoryRecords();
   void WritingFiles(int percent);
   void WritingFinished();
+  // The part of the image written so far, in percent, whenever it grows by one (also inside
+  // large files).
+  void Written(int percent);
   // After the events of the build. error holds the writer's message for kFailed.
   void Finished(tavrine::app::BuildJob::Outcome outcome, const QString& error);
 
@@ -49,9 +52,17 @@ class BuildJob : public QObject {
     void WritingDirectoryRecords() override { emit job_.WritingDirectoryRecords(); }
     void WritingFiles(std::int32_t percent) override { emit job_.WritingFiles(percent); }
     void WritingFinished() override { emit job_.WritingFinished(); }
+    void BytesWritten(std::int64_t written, std::int64_t total) override {
+      const int percent = total > 0 ? static_cast<int>(written * 100 / total) : 100;
+      if (percent == percent_) return;
+      percent_ = percent;
+      emit job_.Written(percent);
+    }
+    void Reset() { percent_ = -1; }
 
    private:
     BuildJob& job_;
+    int percent_ = -1;
   };
 
   void OnThreadDone(int generation, Outcome outcome, const QString& error);

@@ -268,13 +268,17 @@ void Form1::Load() {
             [this] { SetStatus(QStringLiteral("Writing path table")); });
     connect(job_.get(), &BuildJob::WritingDirectoryRecords, this,
             [this] { SetStatus(QStringLiteral("Writing directory records")); });
+    // The bar follows the bytes written, which move inside large files too; the percentage of
+    // "Writing files" comes before each file and never reaches the end.
     connect(job_.get(), &BuildJob::WritingFiles, this, [this](int percent) {
-      ProgressBar1_->setValue(std::clamp(percent, 0, 100));
       SetStatus(QStringLiteral("Writing files (") + QString::number(percent) +
                 QStringLiteral("%)"));
     });
-    connect(job_.get(), &BuildJob::WritingFinished, this,
-            [this] { SetStatus(QStringLiteral("Ready")); });
+    connect(job_.get(), &BuildJob::Written, ProgressBar1_, &QProgressBar::setValue);
+    connect(job_.get(), &BuildJob::WritingFinished, this, [this] {
+      ProgressBar1_->setValue(100);
+      SetStatus(QStringLiteral("Ready"));
+    });
     connect(job_.get(), &BuildJob::Finished, this, &Form1::FinishJob);
   });
   trap.Run(9, [this] { FillIdentifierFields(); });
@@ -465,6 +469,13 @@ void Form1::CreateIso() {
 }
 
 void Form1::FinishJob(BuildJob::Outcome outcome, const QString& error) {
+  if (outcome != BuildJob::Outcome::kCreated) {
+    // The bar tells how the build ended, not the last phase it reached.
+    ProgressBar1_->setValue(0);
+    SetStatus(outcome == BuildJob::Outcome::kCancelled    ? QStringLiteral("Stopped")
+              : outcome == BuildJob::Outcome::kNotCreated ? QStringLiteral("Not created")
+                                                          : QStringLiteral("Failed"));
+  }
   if (outcome == BuildJob::Outcome::kFailed) {
     Trap(dialogs_, this, QString::fromLatin1(location::kCreateIso)).Report(error, 10);
   }
