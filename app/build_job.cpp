@@ -19,12 +19,17 @@ void BuildJob::Start(const std::string& outputPath) {
   const int generation = ++generation_;
   threadEnded_.store(false);
   thread_ = std::thread([this, outputPath, generation] {
-    Outcome outcome = Outcome::kFailed;
+    Outcome outcome = Outcome::kInternal;
     QString error;
     try {
       outcome = writer_.SaveISO(outputPath) ? Outcome::kCreated : Outcome::kNotCreated;
     } catch (const CancelledError&) {
       outcome = Outcome::kCancelled;
+    } catch (const InternalError& e) {
+      error = QString::fromUtf8(e.what());
+    } catch (const Error& e) {
+      outcome = Outcome::kFailed;
+      error = QString::fromUtf8(e.what());
     } catch (const std::exception& e) {
       error = QString::fromUtf8(e.what());
     } catch (...) {

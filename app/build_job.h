@@ -16,7 +16,9 @@ class BuildJob : public QObject {
   Q_OBJECT
 
  public:
-  enum class Outcome { kCreated, kNotCreated, kFailed, kCancelled };
+  // kFailed: the writer refused or could not finish, and its message says why (a full disk, a
+  // name the format cannot hold); kInternal: a fault of the program itself.
+  enum class Outcome { kCreated, kNotCreated, kFailed, kInternal, kCancelled };
 
   explicit BuildJob(clsISOWriter& writer, QObject* parent = nullptr);
   ~BuildJob() override;
@@ -36,7 +38,7 @@ class BuildJob : public QObject {
   // The part of the image written so far, in percent, whenever it grows by one (also inside
   // large files).
   void Written(int percent);
-  // After the events of the build. error holds the writer's message for kFailed.
+  // After the events of the build. error holds the message for kFailed and kInternal.
   void Finished(tavrine::app::BuildJob::Outcome outcome, const QString& error);
 
   // Raised on the worker thread; delivered queued to this object.

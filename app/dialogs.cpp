@@ -2,9 +2,10 @@
 
 #include <QDesktopServices>
 #include <QFileDialog>
-#include <QGuiApplication>
 #include <QInputDialog>
 #include <QMessageBox>
+
+#include "app/utilities.h"
 
 namespace tavrine::app {
 namespace {
@@ -20,19 +21,18 @@ int Show(QWidget* owner, QMessageBox::Icon icon, const QString& title, const QSt
 
 // Messages and questions carry no icon; only the error dialog has one.
 void QtDialogs::Message(QWidget* owner, const QString& text) {
-  Show(owner, QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(), text,
-       QMessageBox::Ok);
+  Show(owner, QMessageBox::NoIcon, ApplicationTitle(), text, QMessageBox::Ok);
 }
 
 bool QtDialogs::Question(QWidget* owner, const QString& text) {
-  return Show(owner, QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(), text,
+  return Show(owner, QMessageBox::NoIcon, ApplicationTitle(), text,
               QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
 }
 
 QString QtDialogs::Input(QWidget* owner, const QString& prompt, const QString& defaultAnswer) {
   bool ok = false;
-  QString answer = QInputDialog::getText(owner, QGuiApplication::applicationDisplayName(), prompt,
-                                         QLineEdit::Normal, defaultAnswer, &ok);
+  QString answer = QInputDialog::getText(owner, ApplicationTitle(), prompt, QLineEdit::Normal,
+                                         defaultAnswer, &ok);
   return ok ? answer : QString();
 }
 
@@ -42,6 +42,12 @@ QStringList QtDialogs::OpenFiles(QWidget* owner, const QString& title, const QSt
 
 QString QtDialogs::PickFolder(QWidget* owner, const QString& title, const QString& startFolder) {
   return QFileDialog::getExistingDirectory(owner, title, startFolder, QFileDialog::ShowDirsOnly);
+}
+
+void QtDialogs::Details(QWidget* owner, const QString& text, const QString& details) {
+  QMessageBox box(QMessageBox::NoIcon, ApplicationTitle(), text, QMessageBox::Ok, owner);
+  box.setDetailedText(details);
+  box.exec();
 }
 
 void QtDialogs::Error(QWidget* owner, const QString& text) {

@@ -24,6 +24,9 @@ class Dialogs {
   virtual QStringList OpenFiles(QWidget* owner, const QString& title, const QString& filter) = 0;
   // The folder picker, starting at startFolder; an empty text when cancelled.
   virtual QString PickFolder(QWidget* owner, const QString& title, const QString& startFolder) = 0;
+  // A short text under the application title with a details area (scrollable, copyable) that
+  // the user can open.
+  virtual void Details(QWidget* owner, const QString& text, const QString& details) = 0;
   // "Application Error" with an exclamation icon.
   virtual void Error(QWidget* owner, const QString& text) = 0;
   // Opens a folder in the desktop's file browser; the result is ignored.
@@ -38,6 +41,7 @@ class QtDialogs : public Dialogs {
   QString Input(QWidget* owner, const QString& prompt, const QString& defaultAnswer) override;
   QStringList OpenFiles(QWidget* owner, const QString& title, const QString& filter) override;
   QString PickFolder(QWidget* owner, const QString& title, const QString& startFolder) override;
+  void Details(QWidget* owner, const QString& text, const QString& details) override;
   void Error(QWidget* owner, const QString& text) override;
   void OpenUrl(const QUrl& url) override;
 };

@@ -104,9 +104,6 @@ QIcon DiscIcon() {
   return icon;
 }
 
-// How many listed files a message names before it only counts the rest.
-constexpr std::size_t kNamedInMessage = 30;
-
 }  // namespace
 
 Form1::Form1(Dialogs& dialogs, QString programFolder, QWidget* parent)
@@ -247,9 +244,7 @@ void Form1::Load() {
     setWindowTitle(QString::fromLatin1(kProductName));
     QApplication::setWindowIcon(DiscIcon());
   });
-  trap.Run(4, [] {
-    QGuiApplication::setApplicationDisplayName(SetAppTitle(QString::fromLatin1(kProductName)));
-  });
+  trap.Run(4, [] { SetApplicationTitle(SetAppTitle(QString::fromLatin1(kProductName))); });
   trap.Run(5, [this] { ListView1_->header()->resizeSection(0, Px(7000)); });
   trap.Run(6, [this] {
     connect(Text1_, &QLineEdit::textChanged, this, [this](const QString& text) {
@@ -446,9 +441,9 @@ void Form1::CreateIso() {
         if (root->Files().Add(NativePath(path)) == nullptr) {
           notAdded_.push_back({path, RefusalReason(path)});
         }
-      } catch (const std::exception& e) {
+      } catch (const Error& e) {
+        // A file that vanished or is too large is the user's routine: the summary names it.
         notAdded_.push_back({path, QString::fromUtf8(e.what())});
-        throw;  // and the error dialog, as for any failing step
       }
     });
   }
@@ -463,7 +458,8 @@ void Form1::CreateIso() {
                          QStringLiteral("result.iso");
   ProgressBar1_->setValue(0);
   SetStatus(QStringLiteral("Progress Bar"));
-  if (!trap.Run(10, [&] { job_->Start(NativePath(output)); })) {
+  output_ = NativePath(output);
+  if (!trap.Run(10, [&] { job_->Start(output_); })) {
     FinishJob(BuildJob::Outcome::kNotCreated, QString());
   }
 }
@@ -476,13 +472,19 @@ void Form1::FinishJob(BuildJob::Outcome outcome, const QString& error) {
               : outcome == BuildJob::Outcome::kNotCreated ? QStringLiteral("Not created")
                                                           : QStringLiteral("Failed"));
   }
-  if (outcome == BuildJob::Outcome::kFailed) {
+  if (outcome == BuildJob::Outcome::kInternal) {
     Trap(dialogs_, this, QString::fromLatin1(location::kCreateIso)).Report(error, 10);
   }
-  if (outcome != BuildJob::Outcome::kCancelled) {
-    const bool created = outcome == BuildJob::Outcome::kCreated;
-    dialogs_.Message(this, created ? QStringLiteral("Done.") : QStringLiteral("Fail to create."));
-    if (created) ReportNotInImage();
+  if (outcome == BuildJob::Outcome::kCreated) {
+    dialogs_.Message(this, QStringLiteral("Done."));
+    ReportNotInImage();
+  } else if (outcome != BuildJob::Outcome::kCancelled) {
+    // Which file, and why: the writer's message, or the folder's answer to a new file.
+    const QString why = outcome == BuildJob::Outcome::kNotCreated
+                            ? QStringLiteral("The image ") + FromNativePath(output_) +
+                                  QStringLiteral(" cannot be created: ") + WhyNotCreated(output_)
+                            : error;
+    dialogs_.Message(this, QStringLiteral("Fail to create.\r\n\r\n") + why);
   }
   LockJobControls(false);
   buildInProgress_ = false;
@@ -497,15 +499,12 @@ void Form1::ReportNotInImage() {
                        QStringLiteral("could not be read: ") + QString::fromUtf8(f.Reason)});
   }
   if (missing.empty()) return;
-  QString text = QStringLiteral("Some listed files are not in the image, or not whole:");
-  const std::size_t named = std::min(missing.size(), kNamedInMessage);
-  for (std::size_t i = 0; i < named; ++i) {
-    text += QStringLiteral("\r\n") + missing[i].path + QStringLiteral(" - ") + missing[i].reason;
-  }
-  if (missing.size() > named) {
-    text += QStringLiteral("\r\n... and %1 more.").arg(missing.size() - named);
-  }
-  dialogs_.Message(this, text);
+  QStringList details;
+  for (const NotInImage& m : missing) details << m.path + QStringLiteral(" - ") + m.reason;
+  dialogs_.Details(
+      this,
+      QStringLiteral("%1 listed file(s) are not in the image, or not whole.").arg(missing.size()),
+      details.join(QLatin1Char('\n')));
 }
 
 // "Add File(s)".

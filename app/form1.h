@@ -130,6 +130,7 @@ class Form1 : public QWidget {
   bool abandonJob_ = false;  // the window was closed while a job added its files
   int busyDepth_ = 0;
   std::vector<NotInImage> notAdded_;
+  std::string output_;  // the image file of the running build
 };
 
 }  // namespace tavrine::app

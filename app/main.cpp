@@ -20,6 +20,7 @@ class UnattendedDialogs final : public tavrine::app::Dialogs {
   QString Input(QWidget*, const QString&, const QString&) override { return {}; }
   QStringList OpenFiles(QWidget*, const QString&, const QString&) override { return {}; }
   QString PickFolder(QWidget*, const QString&, const QString&) override { return {}; }
+  void Details(QWidget*, const QString&, const QString&) override {}
   void Error(QWidget*, const QString& text) override {
     std::fprintf(stderr, "%s\n", qPrintable(text));
   }

@@ -20,6 +20,14 @@ inline constexpr char kSupportAddress[] = "support@quarnelix.example";
 // its last word, shortened word by word to at most 40 characters; a one-word name is used whole.
 QString SetAppTitle(const QString& productName);
 
+// The title of message and input boxes. Kept apart from the application's display name, which
+// the desktop would append to the title of every dialog.
+void SetApplicationTitle(const QString& title);
+QString ApplicationTitle();
+
+// Why the image file output could not be created, as the system tells it.
+QString WhyNotCreated(const std::string& output);
+
 // The user's desktop folder followed by "/", or the home folder where there is no desktop folder.
 QString DesktopFolder();
 // The stored output folder, except that the desktop folder which earlier versions stored even

@@ -54,10 +54,14 @@ class ScriptedDialogs : public Dialogs {
     folderStarts << startFolder;
     return Pop(folders);
   }
+  void Details(QWidget*, const QString& text, const QString& more) override {
+    messages << text;
+    details << more;
+  }
   void Error(QWidget*, const QString& text) override { errors << text; }
   void OpenUrl(const QUrl& url) override { opened << url; }
 
-  QStringList messages, questions, errors, inputDefaults, folderStarts;
+  QStringList messages, details, questions, errors, inputDefaults, folderStarts;
   QList<QUrl> opened;
   std::deque<bool> answers;
   std::deque<QString> inputs, folders;

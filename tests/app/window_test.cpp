@@ -1,12 +1,14 @@
 // Start-up, settings, the identifier fields, the output folder, cursors and skin.
 #include <QComboBox>
 #include <QFocusEvent>
+#include <QGuiApplication>
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QStandardPaths>
 #include <filesystem>
 #include <vector>
 
+#include "app/utilities.h"
 #include "app_fixture.h"
 
 namespace tavrine::app::testing {
@@ -191,6 +193,9 @@ TEST_F(WindowTest, HelpAndSkin) {
   EXPECT_EQ(window_->styleSheet(), "QPushButton { color: rgb(1, 2, 3); }");
   Click("PushButton3");
   EXPECT_EQ(dialogs_.messages, QStringList{"Cannot hold very large file size."});
+  // A display name would be appended to every dialog's title by the desktop.
+  EXPECT_EQ(QGuiApplication::applicationDisplayName(), QCoreApplication::applicationName());
+  EXPECT_EQ(ApplicationTitle(), "Tavrine");
 }
 
 }  // namespace
