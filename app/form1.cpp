@@ -23,6 +23,7 @@
 #include "app/add_folder.h"
 #include "app/dialogs.h"
 #include "app/file_list.h"
+#include "app/size_meter.h"
 #include "app/utilities.h"
 #include "tree/errors.h"
 
@@ -60,12 +61,14 @@ QPoint CursorHotSpot(const QByteArray& file) {
   return {word(10), word(12)};
 }
 
-// Why the root refused a listed file without an error: the name it would have in the image.
-QString RefusalReason(const QString& path) {
-  if (path.section(QLatin1Char('/'), -1).contains(QLatin1Char('\\'))) {
-    return QStringLiteral("its name holds \"\\\", which names in the image cannot hold");
-  }
-  return QStringLiteral("a file of the same name is already in it");
+// The local bytes of a file URL's path; a name that is not UTF-8 stays percent-encoded in it.
+std::string LocalPathOf(const QUrl& url) {
+  return QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString();
+}
+
+// The part of a local path after its last "/".
+std::string LastName(const std::string& path) {
+  return path.substr(path.rfind('/') + 1);  // npos + 1 is 0
 }
 
 // The application's icon: a disc with a hub and a centre hole, drawn at the sizes that window
@@ -118,12 +121,18 @@ Form1::~Form1() {
   while (busyDepth_ > 0) SetBusy(false);
 }
 
-const QStringList& Form1::ListedFiles() const {
+QStringList Form1::ListedFiles() const {
   return ListView1_->Model().Paths();
 }
 
-bool Form1::ItemInList(const QString& path) const {
-  return ListedFiles().contains(path);
+const FileListModel& Form1::List() const {
+  return ListView1_->Model();
+}
+
+bool Form1::ItemInList(const std::string& path) const {
+  const std::vector<ListedFile>& files = List().Files();
+  return std::any_of(files.begin(), files.end(),
+                     [&](const ListedFile& file) { return file.path == path; });
 }
 
 void Form1::BuildControls() {
@@ -161,9 +170,13 @@ void Form1::BuildControls() {
   ListView1_->setToolTip(QStringLiteral(
       "Drag and drop files here. Double-click item to remove it. Move | line to right and out of "
       "window to reveal full names."));
-  Place(ListView1_, 120, 630, 7800, 2535);
+  // The list gives one line of its designed height to the size meter below it.
+  Place(ListView1_, 120, 630, 7800, 2235);
   connect(ListView1_, &FileListView::FilesDropped, this, &Form1::DropFiles);
-  connect(ListView1_, &FileListView::RemoveRequested, this, &Form1::RemoveItem);
+  connect(ListView1_, &FileListView::RemoveRequested, this, &Form1::RemoveItems);
+  meter_ = new SizeMeter(ListView1_->Model(), this);
+  meter_->setObjectName(QStringLiteral("SizeMeter"));
+  Place(meter_, 120, 2880, 7800, 270);
 
   connect(button("PushButton1", "Add File(s)", this, 120, 3250, 3840, 405), &QPushButton::clicked,
           this, &Form1::AddFiles);
@@ -245,7 +258,8 @@ void Form1::Load() {
     QApplication::setWindowIcon(DiscIcon());
   });
   trap.Run(4, [] { SetApplicationTitle(SetAppTitle(QString::fromLatin1(kProductName))); });
-  trap.Run(5, [this] { ListView1_->header()->resizeSection(0, Px(7000)); });
+  // "File(s)" leaves room for "In image" beside it.
+  trap.Run(5, [this] { ListView1_->header()->resizeSection(0, Px(4500)); });
   trap.Run(6, [this] {
     connect(Text1_, &QLineEdit::textChanged, this, [this](const QString& text) {
       settings_.Write(QString::fromLatin1(key::kOutputFolder), text);
@@ -394,8 +408,8 @@ void Form1::LockJobControls(bool locked) {
   findChild<QPushButton*>(QStringLiteral("PushButton9"))->setEnabled(!locked);
 }
 
-void Form1::Append(const QStringList& paths) {
-  ListView1_->Model().Append(paths);
+void Form1::Append(std::vector<ListedFile> files) {
+  ListView1_->Model().Append(std::move(files));
 }
 
 // "Start Creating ISO".
@@ -409,7 +423,7 @@ void Form1::CreateIso() {
     return;
   }
   const QString folder = Text1_->text();
-  if (!IsFolder(folder)) {
+  if (!IsFolder(NativePath(folder))) {
     dialogs_.Message(this, QStringLiteral("Folder does not exist. Please select another folder."));
     buildInProgress_ = false;
     return;
@@ -424,28 +438,28 @@ void Form1::CreateIso() {
     // Every job starts from an empty image, so that files taken off the list stay out of it.
     root->Clear();
   });
+  renamed_.clear();
   notAdded_.clear();
 
-  const qsizetype n = ListedFiles().size();
+  const std::vector<ListedFile> files = List().Files();
+  const std::size_t n = files.size();
+  std::optional<TreeFiller> filler;
+  if (root) filler.emplace(*root);
   SetBusy(true);
-  for (qsizetype i = 1; i <= n && !abandonJob_; ++i) {
-    const qsizetype m = ListedFiles().size();
-    if (i > m) break;
-    ProgressBar1_->setValue(qRound(static_cast<double>(i) / static_cast<double>(m) * 100.0));
-    const QString path = ListedFiles()[i - 1];
-    SetStatus(QStringLiteral("Processing: ") + path.section(QLatin1Char('/'), -1));
+  for (std::size_t i = 1; i <= n && !abandonJob_ && filler; ++i) {
+    ProgressBar1_->setValue(qRound(static_cast<double>(i) / static_cast<double>(n) * 100.0));
+    const std::string& path = files[i - 1].path;
+    SetStatus(QStringLiteral("Processing: ") + FromNativePath(LastName(path)));
     QCoreApplication::processEvents();
-    if (abandonJob_ || !root) break;
-    trap.Run(7, [&] {
-      try {
-        if (root->Files().Add(NativePath(path)) == nullptr) {
-          notAdded_.push_back({path, RefusalReason(path)});
-        }
-      } catch (const Error& e) {
-        // A file that vanished or is too large is the user's routine: the summary names it.
-        notAdded_.push_back({path, QString::fromUtf8(e.what())});
-      }
-    });
+    if (abandonJob_) break;
+    // A file that cannot go in (vanished, too large) is routine: the summary names it.
+    const Placement placed = filler->Add(files[i - 1]);
+    if (placed.fate == Placement::Fate::kRenamed) {
+      renamed_.push_back(
+          {path, QStringLiteral("in the image as ") + QString::fromStdU16String(placed.imagePath)});
+    } else if (placed.fate == Placement::Fate::kLeftOut) {
+      notAdded_.push_back({path, QString::fromStdString(placed.reason)});
+    }
   }
   SetBusy(false);
   if (abandonJob_) {
@@ -491,20 +505,29 @@ void Form1::FinishJob(BuildJob::Outcome outcome, const QString& error) {
   emit JobFinished();
 }
 
-// After "Done.": the listed files that did not go into the image whole, and why.
+// After "Done.": the listed files that went in under new names, or not whole, or not at all.
 void Form1::ReportNotInImage() {
-  std::vector<NotInImage> missing = notAdded_;
+  std::vector<Note> missing = notAdded_;
   for (const UnreadableFile& f : clsISOWrt_->UnreadableFiles()) {
-    missing.push_back({FromNativePath(f.LocalPath),
-                       QStringLiteral("could not be read: ") + QString::fromUtf8(f.Reason)});
+    missing.push_back(
+        {f.LocalPath, QStringLiteral("could not be read: ") + QString::fromUtf8(f.Reason)});
   }
-  if (missing.empty()) return;
-  QStringList details;
-  for (const NotInImage& m : missing) details << m.path + QStringLiteral(" - ") + m.reason;
-  dialogs_.Details(
-      this,
-      QStringLiteral("%1 listed file(s) are not in the image, or not whole.").arg(missing.size()),
-      details.join(QLatin1Char('\n')));
+  if (missing.empty() && renamed_.empty()) return;
+  QStringList text, details;
+  if (!renamed_.empty()) {
+    text << QStringLiteral("%1 listed file(s) went in under a new name, as theirs was taken.")
+                .arg(renamed_.size());
+  }
+  if (!missing.empty()) {
+    text << QStringLiteral("%1 listed file(s) are not in the image, or not whole.")
+                .arg(missing.size());
+  }
+  for (const std::vector<Note>* notes : {&missing, &renamed_}) {
+    for (const Note& note : *notes) {
+      details << FromNativePath(note.path) + QStringLiteral(" - ") + note.what;
+    }
+  }
+  dialogs_.Details(this, text.join(QLatin1Char(' ')), details.join(QLatin1Char('\n')));
 }
 
 // "Add File(s)".
@@ -519,11 +542,12 @@ void Form1::AddFiles() {
   if (paths.isEmpty()) return;
   trap.Run(3, [&] {
     // One file goes in as the dialog named it; several are cleaned, as paths composed from a
-    // folder and a name are.
-    if (paths.size() > 1) {
-      for (QString& path : paths) path = CleanPath(path);
+    // folder and a name are. Files added on their own go to the image's root.
+    std::vector<ListedFile> files;
+    for (const QString& path : paths) {
+      files.push_back({paths.size() > 1 ? CleanPath(NativePath(path)) : NativePath(path), {}});
     }
-    Append(paths);
+    Append(std::move(files));
   });
 }
 
@@ -559,8 +583,9 @@ void Form1::AddAllInFolder() {
     Trap scan(dialogs_, this, QString::fromLatin1(location::kFolderScan));
     const WalkHooks hooks{[] { QCoreApplication::processEvents(); },
                           [&scan](const QString& description) { scan.Report(description, 2); }};
-    ImportFolderTree(folder, QStringLiteral("*.") + extension, hooks,
-                     [this](const QStringList& paths) { Append(paths); });
+    // The folder's files and sub-folders go to the image's root, each sub-folder as a folder.
+    ImportFolderTree(NativePath(folder), QStringLiteral("*.") + extension, {}, hooks,
+                     [this](std::vector<ListedFile> files) { Append(std::move(files)); });
   });
   SetBusy(false);
 }
@@ -570,25 +595,28 @@ void Form1::DropFiles(const QList<QUrl>& urls) {
   Trap scan(dialogs_, this, QString::fromLatin1(location::kFolderScan));
   const WalkHooks hooks{[] { QCoreApplication::processEvents(); },
                         [&scan](const QString& description) { scan.Report(description, 2); }};
-  QStringList files;
+  std::vector<ListedFile> files;
   for (const QUrl& url : urls) {
     if (!url.isLocalFile()) continue;
-    const QString path = url.toLocalFile();
+    const std::string path = LocalPathOf(url);
     if (!IsFolder(path)) {
-      files << path;
+      files.push_back({path, {}});
       continue;
     }
     Append(std::exchange(files, {}));
-    ImportFolderTree(path, QStringLiteral("*.*"), hooks,
-                     [this](const QStringList& paths) { Append(paths); });
+    // A dropped folder goes into the image as a folder of its own name.
+    std::string folder = path;
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    ImportFolderTree(path, QStringLiteral("*.*"), LastName(folder), hooks,
+                     [this](std::vector<ListedFile> found) { Append(std::move(found)); });
   }
-  Append(files);
+  Append(std::move(files));
 }
 
 // Delete key and double-click.
-void Form1::RemoveItem(int row) {
-  if (Busy() || buildInProgress_ || ListedFiles().isEmpty()) return;
-  ListView1_->Model().RemoveAt(row);
+void Form1::RemoveItems(const std::vector<int>& rows) {
+  if (Busy() || buildInProgress_) return;
+  ListView1_->Model().Remove(rows);
 }
 
 void Form1::ClearList() {
@@ -602,11 +630,12 @@ void Form1::LoadSamples() {
   Trap trap(dialogs_, this, QString::fromLatin1(location::kLoadSamples));
   const QString folder = programFolder_ + QStringLiteral("/Samples/");
   trap.Run(1, [&] {
-    QStringList paths;
-    for (const QString& name : ListFiles(folder, QStringLiteral("*.*"))) {
-      if (!ItemInList(folder + name)) paths << folder + name;
+    const std::string local = NativePath(folder);
+    std::vector<ListedFile> files;
+    for (const std::string& name : ListFiles(local, QStringLiteral("*.*"))) {
+      if (!ItemInList(local + name)) files.push_back({local + name, {}});
     }
-    Append(paths);
+    Append(std::move(files));
   });
   bool open = false;
   trap.Run(3, [&] {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/build_job.h"
+#include "app/image_plan.h"
 #include "app/settings.h"
 #include "image/writer.h"
 
@@ -26,7 +27,9 @@ class QPushButton;
 namespace tavrine::app {
 
 class Dialogs;
+class FileListModel;
 class FileListView;
+class SizeMeter;
 
 // A progress bar that shows its text exactly as set ("%" signs in file names included).
 class StatusBar : public QProgressBar {
@@ -54,13 +57,15 @@ class Form1 : public QWidget {
 
   clsISOWriter& Writer() { return *clsISOWrt_; }
   // The list's texts, in order.
-  const QStringList& ListedFiles() const;
+  QStringList ListedFiles() const;
+  // The list with its "In image" column.
+  const FileListModel& List() const;
   // True while the hourglass shows (a job adds files, or a folder import runs).
   bool Busy() const { return busyDepth_ > 0; }
   // True from a "Start Creating ISO" click to the end of its job.
   bool BuildInProgress() const { return buildInProgress_; }
-  // True when some item's text equals path exactly.
-  bool ItemInList(const QString& path) const;
+  // True when some item's local path equals path exactly.
+  bool ItemInList(const std::string& path) const;
 
  signals:
   // Every text the progress bar shows, in order.
@@ -80,9 +85,10 @@ class Form1 : public QWidget {
     std::u16string (clsISOWriter::*get)(bool) const;
     void (clsISOWriter::*set)(bool, std::u16string_view);
   };
-  struct NotInImage {
-    QString path;
-    QString reason;
+  // A listed file that went in under a new name, or not at all.
+  struct Note {
+    std::string path;
+    QString what;
   };
 
   void BuildControls();
@@ -102,7 +108,7 @@ class Form1 : public QWidget {
   void LoadSamples();
   void PickOutputFolder();
   void DropFiles(const QList<QUrl>& urls);
-  void RemoveItem(int row);
+  void RemoveItems(const std::vector<int>& rows);
   void IdentifierFocusLost(const IdentifierField& field);
   void StoreIsoType();
 
@@ -110,13 +116,14 @@ class Form1 : public QWidget {
   void SetStatus(const QString& text);
   void LockJobControls(bool locked);
   void ReportNotInImage();
-  void Append(const QStringList& paths);
+  void Append(std::vector<ListedFile> files);
 
   Dialogs& dialogs_;
   QString programFolder_;
   Settings settings_;
 
   FileListView* ListView1_ = nullptr;
+  SizeMeter* meter_ = nullptr;
   QComboBox* Combo1_ = nullptr;
   QLineEdit* Text1_ = nullptr;
   StatusBar* ProgressBar1_ = nullptr;
@@ -129,7 +136,8 @@ class Form1 : public QWidget {
   bool buildInProgress_ = false;
   bool abandonJob_ = false;  // the window was closed while a job added its files
   int busyDepth_ = 0;
-  std::vector<NotInImage> notAdded_;
+  std::vector<Note> renamed_;
+  std::vector<Note> notAdded_;
   std::string output_;  // the image file of the running build
 };
 

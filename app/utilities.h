@@ -34,8 +34,9 @@ QString DesktopFolder();
 // where it does not exist gives way to DesktopFolder().
 QString StoredOutputFolder(const QString& stored);
 
-// A local path as the system takes it (bytes on Linux), and back.
+// A local path as the system takes it (bytes on Linux).
 std::string NativePath(const QString& path);
+// A local path for people to read: each byte that is not part of valid UTF-8 shows as "\xE9".
 QString FromNativePath(const std::string& path);
 
 // The text of the "Application Error" dialog.

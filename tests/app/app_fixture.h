@@ -18,6 +18,7 @@
 #include <string>
 
 #include "app/dialogs.h"
+#include "app/file_list.h"
 #include "app/form1.h"
 #include "support/temp_dir.h"
 
@@ -109,10 +110,14 @@ class WindowTest : public ::testing::Test {
   // Drops local paths onto the list as a drag from a file manager would: Qt delivers a drop to
   // the widget that accepted the drag's entry.
   void Drop(const QStringList& paths) {
+    QByteArray uris;
+    for (const QString& path : paths) uris += QUrl::fromLocalFile(path).toEncoded() + "\r\n";
+    Drop(uris);
+  }
+  // A text/uri-list as a file manager sends it (names that are not UTF-8 percent-encoded).
+  void Drop(const QByteArray& uriList) {
     QMimeData data;
-    QList<QUrl> urls;
-    for (const QString& path : paths) urls << QUrl::fromLocalFile(path);
-    data.setUrls(urls);
+    data.setData("text/uri-list", uriList);
     QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(View()->viewport(), &enter);
     ASSERT_TRUE(enter.isAccepted());

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QProgressBar>
 #include <QRegularExpression>
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -44,7 +45,7 @@ class JobTest : public WindowTest {
       reader->ExtractAll(Image(), Namespace::kJoliet, scratch);
       Files files;
       for (const auto& [path, entry] : reader->List(Image(), Namespace::kJoliet)) {
-        EXPECT_FALSE(entry.directory) << path;
+        if (entry.directory) continue;
         files[path] = tavrine::testing::ReadFile(scratch + path);
         EXPECT_EQ(static_cast<std::int64_t>(files[path].size()), entry.size) << path;
       }
@@ -149,19 +150,59 @@ TEST_F(JobTest, FilesLeftOutAreReportedAndTheJobGoesOn) {
   const QString gone = P("in/gone.txt");
   const QString backslash = Q(temp_.WriteFile("c/back\\slash", "x"));
   Drop({first, gone, second, backslash, first});
+  const QStringList inImage = window_->List().InImage();
+  EXPECT_EQ(inImage.mid(2), (QStringList{"\\NOTES~1.TXT  (renamed)", "\\back_slash",
+                                         "\\notes.txt  (listed above: goes in once)"}));
+  EXPECT_TRUE(inImage[1].startsWith("left out: ") && inImage[1].contains("gone.txt"));
   RunJob();
   // A vanished file is routine: named in the summary, no error dialog.
   EXPECT_TRUE(dialogs_.errors.isEmpty()) << dialogs_.errors.join("\n").toStdString();
   EXPECT_EQ(dialogs_.messages,
-            (QStringList{"Done.", "4 listed file(s) are not in the image, or not whole."}));
+            (QStringList{"Done.",
+                         "1 listed file(s) went in under a new name, as theirs was taken. 1 "
+                         "listed file(s) are not in the image, or not whole."}));
   const QStringList details = dialogs_.details.value(0).split('\n');
-  ASSERT_EQ(details.size(), 4);
+  ASSERT_EQ(details.size(), 2);
   EXPECT_TRUE(details[0].startsWith(gone + " - ") && details[0].contains("gone.txt"));
-  EXPECT_EQ(details.mid(1), (QStringList{second + " - a file of the same name is already in it",
-                                         backslash + " - its name holds \"\\\", which names in the "
-                                                     "image cannot hold",
-                                         first + " - a file of the same name is already in it"}));
-  EXPECT_EQ(ReadBack(), (Files{{"/notes.txt", "first"}}));
+  EXPECT_EQ(details[1], second + " - in the image as \\NOTES~1.TXT");
+  EXPECT_EQ(ReadBack(),
+            (Files{{"/notes.txt", "first"}, {"/NOTES~1.TXT", "second"}, {"/back_slash", "x"}}));
+}
+
+// A dropped folder goes in under its own name, "Add All File(s) In Folder" puts a folder's files
+// and sub-folders into the root, and names that clash go in under "~n" names: nothing is lost.
+TEST_F(JobTest, FoldersKeepTheirShapeAndClashingNamesGoInRenamed) {
+  temp_.WriteFile("Photos/b.txt", "b");
+  temp_.WriteFile("Photos/caf\xE9.txt", "latin-1 name");
+  temp_.WriteFile("Photos/2024/a.jpg", "a");
+  temp_.WriteFile("Photos/2024/A.JPG", "A");
+  temp_.WriteFile("more/Photos", "a file named like the folder");
+  temp_.WriteFile("more/2024/a.jpg", "another a");
+  Drop({P("Photos")});
+  dialogs_.inputs = {"*"};
+  dialogs_.folders = {P("more")};
+  Click("PushButton4");
+  // The same local file again, by the bytes of its name: it goes in once.
+  Drop(QUrl::fromLocalFile(P("Photos/")).toEncoded() + "caf%E9.txt\r\n");
+  EXPECT_EQ(Listed().last(), P("Photos/caf") + "\\xE9.txt");
+  const std::u16string cafe = u"\\Photos\\" + ImageName("caf\xE9.txt");
+  EXPECT_EQ(
+      window_->List().InImage(),
+      (QStringList{"\\Photos\\b.txt", QString::fromStdU16String(cafe), "\\Photos\\2024\\A.JPG",
+                   "\\Photos\\2024\\a~1.jpg  (renamed)", "\\Photos~1  (renamed)", "\\2024\\a.jpg",
+                   QString::fromStdU16String(cafe) + "  (listed above: goes in once)"}));
+  RunJob();
+  EXPECT_EQ(
+      dialogs_.messages,
+      (QStringList{"Done.", "2 listed file(s) went in under a new name, as theirs was taken."}));
+  std::string cafePath = tavrine::testing::Utf8(cafe);
+  std::replace(cafePath.begin(), cafePath.end(), '\\', '/');
+  EXPECT_EQ(ReadBack(), (Files{{"/Photos/b.txt", "b"},
+                               {cafePath, "latin-1 name"},
+                               {"/Photos/2024/A.JPG", "A"},
+                               {"/Photos/2024/a~1.jpg", "a"},
+                               {"/Photos~1", "a file named like the folder"},
+                               {"/2024/a.jpg", "another a"}}));
 }
 
 TEST_F(JobTest, FailingWriteSaysWhyAndLeavesNoImage) {
