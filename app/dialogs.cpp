@@ -1,5 +1,6 @@
 #include "app/dialogs.h"
 
+#include <QApplication>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QInputDialog>
@@ -56,6 +57,52 @@ void QtDialogs::Error(QWidget* owner, const QString& text) {
 
 void QtDialogs::OpenUrl(const QUrl& url) {
   QDesktopServices::openUrl(url);
+}
+
+void QtDialogs::Dismiss() {
+  if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+    box->done(QMessageBox::No);
+  }
+}
+
+template <typename Call>
+auto TrackedDialogs::Open(Call call) {
+  struct Count {
+    TrackedDialogs& dialogs;
+    explicit Count(TrackedDialogs& d) : dialogs(d) { ++dialogs.open_; }
+    ~Count() {
+      if (--dialogs.open_ == 0 && dialogs.closed_) dialogs.closed_();
+    }
+  } count(*this);
+  return call();
+}
+
+void TrackedDialogs::Message(QWidget* owner, const QString& text) {
+  Open([&] { inner_.Message(owner, text); });
+}
+
+bool TrackedDialogs::Question(QWidget* owner, const QString& text) {
+  return Open([&] { return inner_.Question(owner, text); });
+}
+
+QString TrackedDialogs::Input(QWidget* owner, const QString& prompt, const QString& answer) {
+  return Open([&] { return inner_.Input(owner, prompt, answer); });
+}
+
+QStringList TrackedDialogs::OpenFiles(QWidget* owner, const QString& title, const QString& filter) {
+  return Open([&] { return inner_.OpenFiles(owner, title, filter); });
+}
+
+QString TrackedDialogs::PickFolder(QWidget* owner, const QString& title, const QString& start) {
+  return Open([&] { return inner_.PickFolder(owner, title, start); });
+}
+
+void TrackedDialogs::Details(QWidget* owner, const QString& text, const QString& details) {
+  Open([&] { inner_.Details(owner, text, details); });
+}
+
+void TrackedDialogs::Error(QWidget* owner, const QString& text) {
+  Open([&] { inner_.Error(owner, text); });
 }
 
 }  // namespace tavrine::app

@@ -110,14 +110,20 @@ QIcon DiscIcon() {
 }  // namespace
 
 Form1::Form1(Dialogs& dialogs, QString programFolder, QWidget* parent)
-    : QWidget(parent), dialogs_(dialogs), programFolder_(std::move(programFolder)) {
+    : QWidget(parent),
+      dialogs_(dialogs,
+               [this] {
+                 QMetaObject::invokeMethod(
+                     this, [this] { FinishJob(); }, Qt::QueuedConnection);
+               }),
+      programFolder_(std::move(programFolder)) {
   setObjectName(QStringLiteral("Form1"));
   BuildControls();
   Load();
 }
 
 Form1::~Form1() {
-  if (job_) job_->CancelAndWait();
+  if (job_) job_->StopAndWait();
   while (busyDepth_ > 0) SetBusy(false);
 }
 
@@ -288,7 +294,22 @@ void Form1::Load() {
       ProgressBar1_->setValue(100);
       SetStatus(QStringLiteral("Ready"));
     });
-    connect(job_.get(), &BuildJob::Finished, this, &Form1::FinishJob);
+    connect(job_.get(), &BuildJob::Adding, this,
+            [this](int number, int count, const QString& name) {
+              ProgressBar1_->setValue(qRound(static_cast<double>(number) / count * 100.0));
+              SetStatus(QStringLiteral("Processing: ") + name);
+            });
+    connect(job_.get(), &BuildJob::FilesAdded, this, [this] {
+      EndAdding();
+      ProgressBar1_->setValue(0);
+      SetStatus(QStringLiteral("Progress Bar"));
+    });
+    connect(job_.get(), &BuildJob::Finished, this,
+            [this](BuildJob::Outcome outcome, const QString& error) {
+              EndAdding();
+              ended_ = Ended{outcome, error};
+              FinishJob();
+            });
   });
   trap.Run(9, [this] { FillIdentifierFields(); });
 }
@@ -429,56 +450,35 @@ void Form1::CreateIso() {
     return;
   }
   LockJobControls(true);
-  QCoreApplication::processEvents();
-
   trap.Run(5, [this] { clsISOWrt_->VolumeCreation(DateTime::LocalNow()); });
-  std::shared_ptr<clsISODirectory> root;
-  trap.Run(6, [this, &root] {
-    root = clsISOWrt_->DirByPath(u"\\");
-    // Every job starts from an empty image, so that files taken off the list stay out of it.
-    root->Clear();
-  });
-  renamed_.clear();
-  notAdded_.clear();
-
-  const std::vector<ListedFile> files = List().Files();
-  const std::size_t n = files.size();
-  std::optional<TreeFiller> filler;
-  if (root) filler.emplace(*root);
+  building_ = List().Files();
+  output_ =
+      NativePath(folder + (folder.endsWith(QLatin1Char('/')) ? QString() : QStringLiteral("/")) +
+                 QStringLiteral("result.iso"));
+  // The files go into the image on the build's own thread, so that no box the window shows
+  // meanwhile holds the build up.
   SetBusy(true);
-  for (std::size_t i = 1; i <= n && !abandonJob_ && filler; ++i) {
-    ProgressBar1_->setValue(qRound(static_cast<double>(i) / static_cast<double>(n) * 100.0));
-    const std::string& path = files[i - 1].path;
-    SetStatus(QStringLiteral("Processing: ") + FromNativePath(LastName(path)));
-    QCoreApplication::processEvents();
-    if (abandonJob_) break;
-    // A file that cannot go in (vanished, too large) is routine: the summary names it.
-    const Placement placed = filler->Add(files[i - 1]);
-    if (placed.fate == Placement::Fate::kRenamed) {
-      renamed_.push_back(
-          {path, QStringLiteral("in the image as ") + QString::fromStdU16String(placed.imagePath)});
-    } else if (placed.fate == Placement::Fate::kLeftOut) {
-      notAdded_.push_back({path, QString::fromStdString(placed.reason)});
-    }
-  }
-  SetBusy(false);
-  if (abandonJob_) {
-    buildInProgress_ = false;
-    return;
-  }
-
-  const QString output = folder +
-                         (folder.endsWith(QLatin1Char('/')) ? QString() : QStringLiteral("/")) +
-                         QStringLiteral("result.iso");
-  ProgressBar1_->setValue(0);
-  SetStatus(QStringLiteral("Progress Bar"));
-  output_ = NativePath(output);
-  if (!trap.Run(10, [&] { job_->Start(output_); })) {
-    FinishJob(BuildJob::Outcome::kNotCreated, QString());
+  adding_ = true;
+  if (!trap.Run(7, [this] { job_->Start(building_, output_); })) {
+    EndAdding();
+    ended_ = Ended{BuildJob::Outcome::kInternal, QString()};
+    FinishJob();
   }
 }
 
-void Form1::FinishJob(BuildJob::Outcome outcome, const QString& error) {
+void Form1::EndAdding() {
+  if (std::exchange(adding_, false)) SetBusy(false);
+}
+
+// The end of a build, once no box is open: "Done." never opens over another box, and a close
+// question still open is closed, since there is nothing left to stop.
+void Form1::FinishJob(const QString& note) {
+  if (!ended_) return;
+  if (dialogs_.AnyOpen()) {
+    if (closeQuestionOpen_) dialogs_.Dismiss();
+    return;
+  }
+  const auto [outcome, error] = *std::exchange(ended_, std::nullopt);
   if (outcome != BuildJob::Outcome::kCreated) {
     // The bar tells how the build ended, not the last phase it reached.
     ProgressBar1_->setValue(0);
@@ -490,7 +490,7 @@ void Form1::FinishJob(BuildJob::Outcome outcome, const QString& error) {
     Trap(dialogs_, this, QString::fromLatin1(location::kCreateIso)).Report(error, 10);
   }
   if (outcome == BuildJob::Outcome::kCreated) {
-    dialogs_.Message(this, QStringLiteral("Done."));
+    dialogs_.Message(this, QStringLiteral("Done.") + note);
     ReportNotInImage();
   } else if (outcome != BuildJob::Outcome::kCancelled) {
     // Which file, and why: the writer's message, or the folder's answer to a new file.
@@ -507,22 +507,32 @@ void Form1::FinishJob(BuildJob::Outcome outcome, const QString& error) {
 
 // After "Done.": the listed files that went in under new names, or not whole, or not at all.
 void Form1::ReportNotInImage() {
-  std::vector<Note> missing = notAdded_;
+  std::vector<Note> renamed, missing;
+  const std::vector<Placement>& placements = job_->Placements();
+  for (std::size_t i = 0; i < placements.size() && i < building_.size(); ++i) {
+    const Placement& placed = placements[i];
+    if (placed.fate == Placement::Fate::kRenamed) {
+      renamed.push_back({building_[i].path, QStringLiteral("in the image as ") +
+                                                QString::fromStdU16String(placed.imagePath)});
+    } else if (placed.fate == Placement::Fate::kLeftOut) {
+      missing.push_back({building_[i].path, QString::fromStdString(placed.reason)});
+    }
+  }
   for (const UnreadableFile& f : clsISOWrt_->UnreadableFiles()) {
     missing.push_back(
         {f.LocalPath, QStringLiteral("could not be read: ") + QString::fromUtf8(f.Reason)});
   }
-  if (missing.empty() && renamed_.empty()) return;
+  if (missing.empty() && renamed.empty()) return;
   QStringList text, details;
-  if (!renamed_.empty()) {
+  if (!renamed.empty()) {
     text << QStringLiteral("%1 listed file(s) went in under a new name, as theirs was taken.")
-                .arg(renamed_.size());
+                .arg(renamed.size());
   }
   if (!missing.empty()) {
     text << QStringLiteral("%1 listed file(s) are not in the image, or not whole.")
                 .arg(missing.size());
   }
-  for (const std::vector<Note>* notes : {&missing, &renamed_}) {
+  for (const std::vector<Note>* notes : {&missing, &renamed}) {
     for (const Note& note : *notes) {
       details << FromNativePath(note.path) + QStringLiteral(" - ") + note.what;
     }
@@ -667,19 +677,33 @@ void Form1::closeEvent(QCloseEvent* event) {
   Trap trap(dialogs_, this, QString::fromLatin1(location::kClose));
   if (buildInProgress_) {
     bool stop = false;
+    closeQuestionOpen_ = true;
     trap.Run(1, [&] {
       stop = dialogs_.Question(this, QStringLiteral("An image is being created. Stop it and "
                                                     "close the window? The unfinished image "
                                                     "will be removed."));
     });
+    closeQuestionOpen_ = false;
+    if (ended_) {
+      // The build ended while the question was open: there is nothing left to stop.
+      event->ignore();
+      FinishJob(
+          QStringLiteral("\r\n\r\nThe image was finished before the question was "
+                         "answered, so it was kept."));
+      return;
+    }
     if (!stop) {
       event->ignore();
       return;
     }
-    abandonJob_ = true;
-    trap.Run(2, [this] {
-      if (job_) job_->CancelAndWait();
-    });
+    // The answer counts for what is on disk when it is given: a finished image stays.
+    BuildJob::Outcome outcome = BuildJob::Outcome::kCancelled;
+    trap.Run(2, [&] { outcome = job_->StopAndWait(); });
+    if (outcome == BuildJob::Outcome::kCreated) {
+      dialogs_.Message(this, QStringLiteral("The image was finished before it could be "
+                                            "stopped, so it was kept:\r\n") +
+                                 FromNativePath(output_));
+    }
   }
   event->accept();
 }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/build_job.h"
+#include "app/dialogs.h"
 #include "app/image_plan.h"
 #include "app/settings.h"
 #include "image/writer.h"
@@ -100,7 +101,8 @@ class Form1 : public QWidget {
   void FillIdentifierFields();
 
   void CreateIso();
-  void FinishJob(BuildJob::Outcome outcome, const QString& error);
+  void EndAdding();
+  void FinishJob(const QString& note = QString());
   void AddFiles();
   void Help();
   void AddAllInFolder();
@@ -118,7 +120,8 @@ class Form1 : public QWidget {
   void ReportNotInImage();
   void Append(std::vector<ListedFile> files);
 
-  Dialogs& dialogs_;
+  // Every box of the window, counted, so that the end of a build waits for the open one.
+  TrackedDialogs dialogs_;
   QString programFolder_;
   Settings settings_;
 
@@ -134,11 +137,17 @@ class Form1 : public QWidget {
   std::unique_ptr<clsISOWriter> clsISOWrt_;
   std::unique_ptr<BuildJob> job_;  // after the writer: it is stopped before the writer goes
   bool buildInProgress_ = false;
-  bool abandonJob_ = false;  // the window was closed while a job added its files
   int busyDepth_ = 0;
-  std::vector<Note> renamed_;
-  std::vector<Note> notAdded_;
-  std::string output_;  // the image file of the running build
+  // The running build: its files and its image file; how it ended, until that is shown.
+  struct Ended {
+    BuildJob::Outcome outcome;
+    QString error;
+  };
+  std::vector<ListedFile> building_;
+  std::string output_;
+  std::optional<Ended> ended_;
+  bool adding_ = false;  // the hourglass shows while the files go into the tree
+  bool closeQuestionOpen_ = false;
 };
 
 }  // namespace tavrine::app

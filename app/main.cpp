@@ -25,6 +25,7 @@ class UnattendedDialogs final : public tavrine::app::Dialogs {
     std::fprintf(stderr, "%s\n", qPrintable(text));
   }
   void OpenUrl(const QUrl&) override {}
+  void Dismiss() override {}
 };
 
 // --screenshot FILE: loads the sample files, builds an image of them into a temporary folder,

@@ -228,20 +228,34 @@ TEST_F(JobTest, FailingWriteSaysWhyAndLeavesNoImage) {
   EXPECT_EQ(Child<QProgressBar>("ProgressBar1")->text(), "Failed");
 }
 
-TEST_F(JobTest, ClosingWhileFilesAreAddedAsksFirst) {
-  Drop({Q(temp_.WriteFile("a.txt", "a"))});
-  dialogs_.answers = {false, true};
-  QMetaObject::invokeMethod(window_.get(), "close", Qt::QueuedConnection);
-  RunJob();  // "No": the job goes on
-  EXPECT_EQ(dialogs_.messages, QStringList{"Done."});
+// A box open during a build holds nothing up, and the end of the build waits for it: "Help" is
+// open while the build runs to its end behind it; "Done." comes after it. A close question that
+// the build outlives is closed and answered for what is on disk: the image stays.
+TEST_F(JobTest, BoxesNeverHoldTheBuildUpAndTheEndWaitsForThem) {
+  Drop({Q(temp_.WritePatternFile("in/a.bin", 3 << 20, 1)), Q(temp_.WriteFile("in/b", "b"))});
+  dialogs_.holdMessage = [this] { return status_.contains("Ready"); };
+  QMetaObject::invokeMethod(Child<QPushButton>("PushButton3"), "click", Qt::QueuedConnection);
+  RunJob();
+  EXPECT_TRUE(status_.contains("Ready"));
+  EXPECT_EQ(dialogs_.messages, (QStringList{"Cannot hold very large file size.", "Done."}));
 
-  std::filesystem::remove(Image());
-  QMetaObject::invokeMethod(window_.get(), "close", Qt::QueuedConnection);
-  Click("PushButton2");  // "Yes": the job ends before it writes anything
-  EXPECT_EQ(dialogs_.questions.size(), 2);
+  dialogs_.holdQuestion = true;
+  Click("PushButton2");
+  EXPECT_FALSE(window_->close());
+  EXPECT_EQ(dialogs_.questions.size(), 1);
   EXPECT_FALSE(window_->BuildInProgress());
-  EXPECT_EQ(dialogs_.messages, QStringList{"Done."});
-  EXPECT_EQ(OutputFolder(), QStringList());
+  EXPECT_EQ(dialogs_.messages.last(),
+            "Done.\r\n\r\nThe image was finished before the question was answered, so it was "
+            "kept.");
+  EXPECT_EQ(ReadBack().size(), 2u);
+  EXPECT_EQ(dialogs_.overlaps, 0);
+
+  // "No": the build goes on.
+  dialogs_.holdQuestion = false;
+  QMetaObject::invokeMethod(window_.get(), "close", Qt::QueuedConnection);
+  RunJob();
+  EXPECT_EQ(dialogs_.questions.size(), 2);
+  EXPECT_EQ(dialogs_.messages.last(), "Done.");
 }
 
 TEST_F(JobTest, ClosingWhileTheImageIsWrittenStopsItAndRemovesIt) {

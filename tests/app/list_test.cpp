@@ -80,22 +80,17 @@ TEST_F(ListTest, DeleteDoubleClickAndClearOnlyWhileIdle) {
   Drop(files);
   Child<QLineEdit>("Text1")->setText(Q(temp_.MakeDir("out")));
   View()->setCurrentIndex(View()->model()->index(0, 0));
-  // Delivered while the job lets the window breathe.
+  // Delivered while the build runs.
   QCoreApplication::postEvent(View(),
                               new QKeyEvent(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier));
   QMetaObject::invokeMethod(Child<QPushButton>("PushButton6"), "click", Qt::QueuedConnection);
-  // A look at the pointer while the first file is added: posted from the first breath, so it
-  // runs at the next one.
-  bool busyWhileAdding = false;
-  const auto look = [&] {
-    const QCursor* pointer = QApplication::overrideCursor();
-    busyWhileAdding = window_->Busy() && pointer && pointer->shape() == Qt::WaitCursor;
-  };
-  QMetaObject::invokeMethod(
-      View(), [&] { QMetaObject::invokeMethod(View(), look, Qt::QueuedConnection); },
-      Qt::QueuedConnection);
-  RunJob();
-  EXPECT_TRUE(busyWhileAdding);
+  // The hourglass shows while the files go into the image.
+  QEventLoop loop;
+  QObject::connect(window_.get(), &Form1::JobFinished, &loop, &QEventLoop::quit);
+  Click("PushButton2");
+  const QCursor* pointer = QApplication::overrideCursor();
+  EXPECT_TRUE(window_->Busy() && pointer && pointer->shape() == Qt::WaitCursor);
+  loop.exec();
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
   EXPECT_EQ(Listed(), files);
 
