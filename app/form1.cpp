@@ -30,6 +30,8 @@
 namespace tavrine::app {
 namespace {
 
+constexpr char kDefaultFileName[] = "result.iso";
+
 // Positions of the controls are kept in twips, as designed: 15 twips are one logical pixel.
 constexpr int kTwipsPerPixel = 15;
 
@@ -142,7 +144,9 @@ bool Form1::ItemInList(const std::string& path) const {
 }
 
 void Form1::BuildControls() {
-  setFixedSize(Px(8040), Px(10215));
+  // The designed size is the smallest; a larger window gives the list the room.
+  resize(Px(8040), Px(10215));
+  setMinimumSize(size());
   setFont(WindowFont(9));
 
   auto button = [this](const char* name, const char* caption, QWidget* parent, int l, int t, int w,
@@ -168,7 +172,7 @@ void Form1::BuildControls() {
   };
 
   // Created in the window's tab order.
-  QPushButton* help = button("PushButton3", "Help", this, 120, 120, 7800, 405);
+  QPushButton* help = button("PushButton3", "&Help", this, 120, 120, 7800, 405);
   connect(help, &QPushButton::clicked, this, &Form1::Help);
 
   ListView1_ = new FileListView(this);
@@ -184,13 +188,13 @@ void Form1::BuildControls() {
   meter_->setObjectName(QStringLiteral("SizeMeter"));
   Place(meter_, 120, 2880, 7800, 270);
 
-  connect(button("PushButton1", "Add File(s)", this, 120, 3250, 3840, 405), &QPushButton::clicked,
+  connect(button("PushButton1", "&Add File(s)", this, 120, 3250, 3840, 405), &QPushButton::clicked,
           this, &Form1::AddFiles);
-  connect(button("PushButton4", "Add All File(s) In Folder", this, 4080, 3250, 3840, 405),
+  connect(button("PushButton4", "Add All File(s) In F&older", this, 4080, 3250, 3840, 405),
           &QPushButton::clicked, this, &Form1::AddAllInFolder);
-  connect(button("PushButton6", "Clear List", this, 120, 3760, 3840, 405), &QPushButton::clicked,
+  connect(button("PushButton6", "&Clear List", this, 120, 3760, 3840, 405), &QPushButton::clicked,
           this, &Form1::ClearList);
-  connect(button("PushButton7", "Load Sample/Example Files", this, 4080, 3760, 3840, 405),
+  connect(button("PushButton7", "Load &Sample/Example Files", this, 4080, 3760, 3840, 405),
           &QPushButton::clicked, this, &Form1::LoadSamples);
 
   QGroupBox* frame2 = frame("Frame2", "ISO Type", 120, 4230, 7800, 825);
@@ -238,12 +242,19 @@ void Form1::BuildControls() {
   for (const IdentifierField& f : identifierFields_) f.edit->installEventFilter(this);
 
   QGroupBox* frame3 = frame("Frame3", "Save Results To This Folder", 120, 8220, 7800, 810);
-  Text1_ = lineEdit("Text1", frame3, 240, 300, 6495, 345);
-  connect(button("PushButton9", "...", frame3, 6840, 300, 720, 345), &QPushButton::clicked, this,
+  // The folder, its "...", and the image file's name.
+  Text1_ = lineEdit("Text1", frame3, 240, 300, 4560, 345);
+  connect(button("PushButton9", "...", frame3, 4860, 300, 720, 345), &QPushButton::clicked, this,
           &Form1::PickOutputFolder);
+  fileName_ = lineEdit("FileName", frame3, 5700, 300, 1860, 345);
+  fileName_->setToolTip(QStringLiteral("The name of the image file"));
+  fileName_->setPlaceholderText(QString::fromLatin1(kDefaultFileName));
 
-  connect(button("PushButton2", "Start Creating ISO", this, 120, 9160, 7800, 405),
+  connect(button("PushButton2", "Start C&reating ISO", this, 120, 9160, 5760, 405),
           &QPushButton::clicked, this, &Form1::CreateIso);
+  QPushButton* stop = button("StopButton", "S&top", this, 5940, 9160, 1980, 405);
+  stop->setEnabled(false);
+  connect(stop, &QPushButton::clicked, this, [this] { job_->Stop(); });
 
   ProgressBar1_ = new StatusBar(this);
   ProgressBar1_->setObjectName(QStringLiteral("ProgressBar1"));
@@ -253,6 +264,32 @@ void Form1::BuildControls() {
   ProgressBar1_->setAlignment(Qt::AlignCenter);
   ProgressBar1_->SetText(QStringLiteral("Progress Bar"));
   Place(ProgressBar1_, 120, 9690, 7800, 405);
+
+  // Beyond the designed size the list takes the extra height, everything below it moves down,
+  // and the controls of each row share the extra width.
+  constexpr Anchors::Share kRow{0, 1, 1, 0}, kLeft{0, 1, 0.5, 0}, kRight{0.5, 1, 0.5, 0},
+      kWider{0, 0, 1, 0}, kEnd{1, 0, 0, 0};
+  const std::pair<const char*, Anchors::Share> shares[] = {
+      {"PushButton3", kWider}, {"ListView1", {0, 0, 1, 1}},
+      {"SizeMeter", kRow},     {"PushButton1", kLeft},
+      {"PushButton4", kRight}, {"PushButton6", kLeft},
+      {"PushButton7", kRight}, {"Frame2", kRow},
+      {"Combo1", kWider},      {"Frame1", kRow},
+      {"Text7", kWider},       {"Text2", kWider},
+      {"Text3", kWider},       {"Text4", kWider},
+      {"Text5", kWider},       {"Text6", kWider},
+      {"Frame3", kRow},        {"Text1", kWider},
+      {"PushButton9", kEnd},   {"FileName", kEnd},
+      {"PushButton2", kRow},   {"StopButton", {1, 1, 0, 0}},
+      {"ProgressBar1", kRow}};
+  for (const auto& [name, share] : shares) {
+    anchors_.Add(findChild<QWidget*>(QString::fromLatin1(name)), share);
+  }
+}
+
+void Form1::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  anchors_.Apply(size() - minimumSize());
 }
 
 void Form1::Load() {
@@ -272,6 +309,15 @@ void Form1::Load() {
     });
     Text1_->setText(StoredOutputFolder(
         settings_.Read(QString::fromLatin1(key::kOutputFolder), DesktopFolder())));
+  });
+  trap.Run(6, [this] {
+    connect(fileName_, &QLineEdit::textChanged, this, [this](const QString& text) {
+      settings_.Write(QString::fromLatin1(key::kFileName), text);
+    });
+    fileName_->setText(
+        settings_.Read(QString::fromLatin1(key::kFileName), QString::fromLatin1(kDefaultFileName)));
+    restoreGeometry(QByteArray::fromBase64(
+        settings_.Read(QString::fromLatin1(key::kGeometry), QString()).toLatin1()));
   });
   trap.Run(7, [this] { SelectStoredIsoType(); });
   trap.Run(8, [this] {
@@ -426,7 +472,9 @@ void Form1::LockJobControls(bool locked) {
   for (const IdentifierField& f : identifierFields_) f.edit->setReadOnly(locked);
   Text1_->setReadOnly(locked);
   Combo1_->setEnabled(!locked);
+  fileName_->setReadOnly(locked);
   findChild<QPushButton*>(QStringLiteral("PushButton9"))->setEnabled(!locked);
+  findChild<QPushButton*>(QStringLiteral("StopButton"))->setEnabled(locked);
 }
 
 void Form1::Append(std::vector<ListedFile> files) {
@@ -449,12 +497,21 @@ void Form1::CreateIso() {
     buildInProgress_ = false;
     return;
   }
+  const QString name = fileName_->text().trimmed().isEmpty() ? QString::fromLatin1(kDefaultFileName)
+                                                             : fileName_->text().trimmed();
+  if (name.contains(QLatin1Char('/')) || name == QStringLiteral(".") ||
+      name == QStringLiteral("..")) {
+    dialogs_.Message(this,
+                     QStringLiteral("The image file name \"") + name +
+                         QStringLiteral("\" cannot be used. Please give a name without \"/\"."));
+    buildInProgress_ = false;
+    return;
+  }
   LockJobControls(true);
   trap.Run(5, [this] { clsISOWrt_->VolumeCreation(DateTime::LocalNow()); });
   building_ = List().Files();
-  output_ =
-      NativePath(folder + (folder.endsWith(QLatin1Char('/')) ? QString() : QStringLiteral("/")) +
-                 QStringLiteral("result.iso"));
+  output_ = NativePath(
+      folder + (folder.endsWith(QLatin1Char('/')) ? QString() : QStringLiteral("/")) + name);
   // The files go into the image on the build's own thread, so that no box the window shows
   // meanwhile holds the build up.
   SetBusy(true);
@@ -705,6 +762,8 @@ void Form1::closeEvent(QCloseEvent* event) {
                                  FromNativePath(output_));
     }
   }
+  settings_.Write(QString::fromLatin1(key::kGeometry),
+                  QString::fromLatin1(saveGeometry().toBase64()));
   event->accept();
 }
 

@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/anchors.h"
 #include "app/build_job.h"
 #include "app/dialogs.h"
 #include "app/image_plan.h"
@@ -77,6 +78,7 @@ class Form1 : public QWidget {
  protected:
   void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   struct IdentifierField {
@@ -129,6 +131,8 @@ class Form1 : public QWidget {
   SizeMeter* meter_ = nullptr;
   QComboBox* Combo1_ = nullptr;
   QLineEdit* Text1_ = nullptr;
+  QLineEdit* fileName_ = nullptr;
+  Anchors anchors_;
   StatusBar* ProgressBar1_ = nullptr;
   QList<QPushButton*> pushButtons_;
   std::vector<IdentifierField> identifierFields_;

@@ -85,6 +85,13 @@ TEST_F(JobTest, NoImageWithoutFilesOrAnOutputFolder) {
     EXPECT_EQ(Child<QProgressBar>("ProgressBar1")->text(), "Not created");
   }
   EXPECT_TRUE(dialogs_.errors.isEmpty()) << dialogs_.errors.join("\n").toStdString();
+  // The image file's own name, which "/" cannot stand in.
+  Child<QLineEdit>("FileName")->setText("a/b.iso");
+  Click("PushButton2");
+  EXPECT_TRUE(dialogs_.messages.last().startsWith("The image file name \"a/b.iso\" cannot be"));
+  Child<QLineEdit>("FileName")->setText("my disc.iso");
+  RunJob();
+  EXPECT_EQ(OutputFolder(), (QStringList{"my disc.iso", "result.iso"}));
 }
 
 TEST_F(JobTest, WritesEveryListedFileReportsProgressInOrderAndStartsAfreshEachTime) {
@@ -258,7 +265,7 @@ TEST_F(JobTest, BoxesNeverHoldTheBuildUpAndTheEndWaitsForThem) {
   EXPECT_EQ(dialogs_.messages.last(), "Done.");
 }
 
-TEST_F(JobTest, ClosingWhileTheImageIsWrittenStopsItAndRemovesIt) {
+TEST_F(JobTest, StoppingOrClosingWhileTheImageIsWrittenRemovesIt) {
   // Many files: the writer looks for a stop request before each of them, and cannot be through
   // them all in the moment between the click and the close.
   QStringList files;
@@ -267,6 +274,15 @@ TEST_F(JobTest, ClosingWhileTheImageIsWrittenStopsItAndRemovesIt) {
                                       static_cast<std::uint32_t>(i)));
   }
   Drop(files);
+  // The stop button: the build ends and says so, no image is left, the window stays.
+  QEventLoop loop;
+  QObject::connect(window_.get(), &Form1::JobFinished, &loop, &QEventLoop::quit);
+  Click("PushButton2");
+  Click("StopButton");
+  loop.exec();
+  EXPECT_EQ(Child<QProgressBar>("ProgressBar1")->text(), "Stopped");
+  EXPECT_EQ(OutputFolder(), QStringList());
+  // Closing asks first.
   dialogs_.answers = {true};
   Click("PushButton2");
   ASSERT_TRUE(window_->BuildInProgress());
