@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QFile>
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
@@ -209,6 +210,33 @@ void ImportFolderTree(const std::string& folder, const QString& pattern,
     if (!files.empty()) take(std::move(files));
     if (hooks.yield) hooks.yield();
   }
+}
+
+std::string LocalPathFromDialog(const QString& path) {
+  const std::string native = NativePath(path);
+  struct stat st {};
+  if (!path.contains(QChar::ReplacementCharacter) || ::lstat(native.c_str(), &st) == 0) {
+    return native;
+  }
+  const QStringList parts = path.split(QLatin1Char(kSeparator));
+  std::string real = NativePath(parts.front());  // empty for an absolute path
+  for (qsizetype i = 1; i < parts.size(); ++i) {
+    std::string name = NativePath(parts[i]);
+    if (parts[i].contains(QChar::ReplacementCharacter) &&
+        ::lstat((real + kSeparator + name).c_str(), &st) != 0) {
+      // The entries of the folder as the dialog read them.
+      std::error_code ec;
+      std::vector<std::string> fits;
+      for (const std::string& entry : SortedNames(real.empty() ? "/" : real, ec)) {
+        if (QFile::decodeName(QByteArray::fromStdString(entry)) == parts[i]) fits.push_back(entry);
+      }
+      if (fits.size() != 1) return native;
+      name = fits.front();
+    }
+    real += kSeparator;
+    real += name;
+  }
+  return real;
 }
 
 QString BrowseForFolder(Dialogs& dialogs, QWidget* owner, const QString& title,

@@ -68,6 +68,11 @@ void ImportFolderTree(const std::string& folder, const QString& pattern,
                       const std::string& imageFolder, const WalkHooks& hooks,
                       const std::function<void(std::vector<ListedFile>)>& take);
 
+// The local bytes of a path that a file dialog handed over. Dialogs show names that are not
+// UTF-8 with U+FFFD in place of their odd bytes; where exactly one entry of a folder reads so,
+// its real name is taken.
+std::string LocalPathFromDialog(const QString& path);
+
 // The folder picker: the chosen folder, or an empty text when cancelled or too long.
 QString BrowseForFolder(Dialogs& dialogs, QWidget* owner, const QString& title,
                         const QString& startFolder);

@@ -612,7 +612,8 @@ void Form1::AddFiles() {
     // folder and a name are. Files added on their own go to the image's root.
     std::vector<ListedFile> files;
     for (const QString& path : paths) {
-      files.push_back({paths.size() > 1 ? CleanPath(NativePath(path)) : NativePath(path), {}});
+      const std::string local = LocalPathFromDialog(path);
+      files.push_back({paths.size() > 1 ? CleanPath(local) : local, {}});
     }
     Append(std::move(files));
   });

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <QApplication>
+#include <QFile>
 #include <QKeyEvent>
 #include <QMouseEvent>
 
@@ -36,6 +37,11 @@ TEST_F(ListTest, FileDialogOneFileUnchangedSeveralCleaned) {
   for (int i = 0; i < 4; ++i) Click("PushButton1");  // the last one cancelled
   EXPECT_EQ(Listed(),
             (QStringList{"/home/u//odd/x.txt", "/a.txt", "/b.txt", "/srv/d.txt", "/home/u/c"}));
+  // The dialog shows names that are not UTF-8 with U+FFFD; the real bytes are found again.
+  const std::string odd = temp_.WriteFile("caf\xE9/\xFF.txt", "x");
+  dialogs_.files = {{QFile::decodeName(QByteArray::fromStdString(odd))}};
+  Click("PushButton1");
+  EXPECT_EQ(window_->List().Files().back().path, odd);
 }
 
 TEST_F(ListTest, DropsFilesUnchangedAndFoldersLevelByLevel) {
