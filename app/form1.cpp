@@ -518,7 +518,7 @@ void Form1::CreateIso() {
   adding_ = true;
   if (!trap.Run(7, [this] { job_->Start(building_, output_); })) {
     EndAdding();
-    ended_ = Ended{BuildJob::Outcome::kInternal, QString()};
+    ended_ = Ended{BuildJob::Outcome::kFailed, QStringLiteral("The build could not start.")};
     FinishJob();
   }
 }

@@ -111,6 +111,12 @@ TEST_F(ListTest, DeleteDoubleClickAndClearOnlyWhileIdle) {
   EXPECT_EQ(Listed(), QStringList{files[2]});
   Click("PushButton6");
   EXPECT_TRUE(Listed().isEmpty());
+  // Ctrl+A and Delete remove everything selected.
+  Drop(files);
+  QKeyEvent all(QEvent::KeyPress, Qt::Key_A, Qt::ControlModifier);
+  QCoreApplication::sendEvent(View(), &all);
+  Delete();
+  EXPECT_TRUE(Listed().isEmpty());
 }
 
 TEST_F(ListTest, DraggingAnItemSwapsTextsWithDifferentNeighboursOnly) {
