@@ -8,7 +8,6 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <algorithm>
-#include <functional>
 #include <iterator>
 
 #include "app/utilities.h"
@@ -91,19 +90,31 @@ void FileListModel::Append(std::vector<ListedFile> files) {
 }
 
 void FileListModel::Remove(std::vector<int> rows) {
-  // From the last row up, so that the rows still to remove keep their numbers.
-  std::sort(rows.begin(), rows.end(), std::greater<>());
+  std::erase_if(rows, [this](int row) { return row < 0 || row >= rowCount(); });
+  std::sort(rows.begin(), rows.end());
   rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
-  bool removed = false;
-  for (const int row : rows) {
-    if (row < 0 || row >= rowCount()) continue;
+  if (rows.empty()) return;
+  if (rows.size() == 1) {  // the view keeps its place
+    const int row = rows.front();
     beginRemoveRows(QModelIndex(), row, row);
     files_.erase(files_.begin() + row);
     if (static_cast<std::size_t>(row) < plan_.size()) plan_.erase(plan_.begin() + row);
     endRemoveRows();
-    removed = true;
+  } else {  // one pass, however many rows go
+    beginResetModel();
+    std::size_t next = 0, kept = 0;
+    for (std::size_t i = 0; i < files_.size(); ++i) {
+      if (next < rows.size() && static_cast<std::size_t>(rows[next]) == i) {
+        ++next;
+      } else {
+        files_[kept++] = std::move(files_[i]);
+      }
+    }
+    files_.resize(kept);
+    plan_.clear();  // a new plan follows the change
+    endResetModel();
   }
-  if (removed) emit FilesChanged();
+  emit FilesChanged();
 }
 
 void FileListModel::Clear() {
