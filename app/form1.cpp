@@ -26,6 +26,7 @@
 #include "app/size_meter.h"
 #include "app/utilities.h"
 #include "tree/errors.h"
+#include "tree/text.h"
 
 namespace tavrine::app {
 namespace {
@@ -570,10 +571,20 @@ void Form1::ReportNotInImage() {
     const Placement& placed = placements[i];
     if (placed.fate == Placement::Fate::kRenamed) {
       renamed.push_back({building_[i].path, QStringLiteral("in the image as ") +
-                                                QString::fromStdU16String(placed.imagePath)});
+                                                QString::fromStdU16String(placed.imagePath) +
+                                                QStringLiteral(": ") +
+                                                QString::fromStdString(placed.reason)});
     } else if (placed.fate == Placement::Fate::kLeftOut) {
       missing.push_back({building_[i].path, QString::fromStdString(placed.reason)});
     }
+  }
+  // Joliet names that Windows could not use, or too long for their records (a folder is
+  // named by its path in the image).
+  for (const JolietRename& r : clsISOWrt_->JolietRenames()) {
+    const std::string where = r.LocalPath.empty() ? text::ToUtf8(r.ImagePath) : r.LocalPath;
+    renamed.push_back({where, QStringLiteral("named ") + QString::fromStdU16String(r.JolietName) +
+                                  QStringLiteral(" on Windows: ") +
+                                  QString::fromStdString(r.Reason)});
   }
   for (const UnreadableFile& f : clsISOWrt_->UnreadableFiles()) {
     missing.push_back(
@@ -582,8 +593,7 @@ void Form1::ReportNotInImage() {
   if (missing.empty() && renamed.empty()) return;
   QStringList text, details;
   if (!renamed.empty()) {
-    text << QStringLiteral("%1 listed file(s) went in under a new name, as theirs was taken.")
-                .arg(renamed.size());
+    text << QStringLiteral("%1 listed file(s) went in under another name.").arg(renamed.size());
   }
   if (!missing.empty()) {
     text << QStringLiteral("%1 listed file(s) are not in the image, or not whole.")

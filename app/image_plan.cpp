@@ -8,21 +8,13 @@
 
 namespace tavrine::app {
 
-std::u16string ImageName(std::string_view localName) {
-  std::u16string name = text::FromUtf8(localName);
-  for (char16_t& c : name) {
-    if (c == u'\\') c = u'_';
-  }
-  return name;
-}
-
 const TreeFiller::Folder& TreeFiller::FolderOf(const std::string& folder) {
   if (const auto found = folders_.find(folder); found != folders_.end()) return found->second;
   if (folder.empty()) return folders_.emplace(folder, Folder{&root_, u"\\"}).first->second;
   const std::size_t slash = folder.rfind('/');
   const Folder& parent = FolderOf(slash == std::string::npos ? "" : folder.substr(0, slash));
   clsISODirectory& above = *parent.directory;
-  std::u16string name = text::TrimSpaces(ImageName(folder.substr(slash + 1)));
+  std::u16string name = text::TrimSpaces(ImageNameOf(folder.substr(slash + 1)));
   // Folders of one name merge; a folder never takes the name of a file beside it.
   if (!above.SubDirExists(name) && above.Files().FileExists(name)) name = above.FreeFileName(name);
   clsISODirectory* directory = above.AddSubDirectory(name).get();
@@ -43,13 +35,15 @@ Placement TreeFiller::Add(const ListedFile& file) {
   try {
     const Folder& folder = FolderOf(file.folder);
     const std::size_t slash = file.path.rfind('/');
-    const std::u16string wanted = ImageName(std::string_view(file.path).substr(slash + 1));
+    std::string why;
+    const std::u16string wanted = ImageNameOf(std::string_view(file.path).substr(slash + 1), &why);
     const std::u16string name = folder.directory->FreeFileName(wanted);
     const clsISOFile* entry = folder.directory->Files().Add(file.path, name);
     if (entry == nullptr) return {Fate::kLeftOut, {}, "the image cannot hold its name"};
     ++files_;
     bytes_ += entry->Size();
-    Placement placed{name == wanted ? Fate::kIn : Fate::kRenamed, folder.path + name, {}};
+    if (name != wanted) why += (why.empty() ? "" : "; ") + std::string("its name was taken");
+    Placement placed{why.empty() ? Fate::kIn : Fate::kRenamed, folder.path + name, why};
     if (known) placed_.emplace(id, placed.imagePath);
     return placed;
   } catch (const Error& e) {
@@ -72,6 +66,19 @@ ListPlan PlanList(const std::vector<ListedFile>& files, const std::function<bool
     plan.blocks = writer.PlanImage();
   } catch (const Error& e) {
     plan.error = e.what();
+    return plan;
+  }
+  // Joliet names that Windows could not use, or too long for their records, change too.
+  std::unordered_map<std::string, std::size_t> firstListing;
+  for (std::size_t i = 0; i < files.size(); ++i) firstListing.try_emplace(files[i].path, i);
+  for (const JolietRename& renamed : writer.JolietRenames()) {
+    const auto found = firstListing.find(renamed.LocalPath);
+    if (renamed.LocalPath.empty() || found == firstListing.end()) continue;
+    Placement& placed = plan.placements[found->second];
+    placed.imagePath.resize(placed.imagePath.rfind(u'\\') + 1);
+    placed.imagePath += renamed.JolietName;
+    placed.fate = Placement::Fate::kRenamed;
+    placed.reason += (placed.reason.empty() ? "" : "; ") + renamed.Reason;
   }
   return plan;
 }

@@ -32,11 +32,8 @@ struct Placement {
   enum class Fate { kIn, kRenamed, kListedBefore, kLeftOut };
   Fate fate = Fate::kIn;
   std::u16string imagePath;  // "\Photos\2024\a~1.jpg"; for kListedBefore the earlier listing's
-  std::string reason;        // for kLeftOut: why
+  std::string reason;        // for kRenamed and kLeftOut: why
 };
-
-// The name in the image of a local file or folder name ("\" cannot stand in an image name).
-std::u16string ImageName(std::string_view localName);
 
 // Puts listed files, one at a time, into the tree under root (through AddSubDirectory and
 // clsISOFiles::Add, as the command line does).

@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "app/dialogs.h"
+#include "tree/text.h"
 
 namespace tavrine::app {
 
@@ -75,33 +76,7 @@ std::string NativePath(const QString& path) {
 }
 
 QString FromNativePath(const std::string& path) {
-  QString out;
-  const auto* bytes = reinterpret_cast<const unsigned char*>(path.data());
-  const std::size_t n = path.size();
-  for (std::size_t i = 0; i < n;) {
-    const unsigned char c = bytes[i];
-    const std::size_t length = c < 0x80                 ? 1
-                               : c >= 0xC2 && c <= 0xDF ? 2
-                               : c >= 0xE0 && c <= 0xEF ? 3
-                               : c >= 0xF0 && c <= 0xF4 ? 4
-                                                        : 0;
-    bool valid = length > 0 && i + length <= n;
-    for (std::size_t k = 1; valid && k < length; ++k) valid = (bytes[i + k] & 0xC0) == 0x80;
-    // No overlong forms, no surrogates, nothing beyond U+10FFFF.
-    if (valid && length > 2) {
-      const unsigned char next = bytes[i + 1];
-      valid = !(c == 0xE0 && next < 0xA0) && !(c == 0xED && next >= 0xA0) &&
-              !(c == 0xF0 && next < 0x90) && !(c == 0xF4 && next >= 0x90);
-    }
-    if (valid) {
-      out += QString::fromUtf8(path.data() + i, static_cast<qsizetype>(length));
-      i += length;
-    } else {
-      out += QStringLiteral("\\x") + QString::number(c, 16).toUpper();  // c >= 0x80
-      ++i;
-    }
-  }
-  return out;
+  return QString::fromStdString(text::ShowLocalName(path));
 }
 
 QString ErrorText(const QString& description, const QString& location, int line) {
