@@ -1,6 +1,7 @@
 // Tavrine's window.
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QDir>
 #include <QDropEvent>
 #include <QLineEdit>
 #include <QMimeData>
@@ -15,6 +16,15 @@
 #include "app/form1.h"
 
 namespace {
+
+// Where Samples/ is: next to the program in the build folder, else in the installed data
+// folder, found relative to the program so that a moved or staged installation still finds it.
+QString ProgramFolder() {
+  const QString here = QCoreApplication::applicationDirPath();
+  const QString installed = QDir::cleanPath(here + QStringLiteral("/" TAVRINE_DATA_FROM_BIN));
+  if (QDir(here + QStringLiteral("/Samples")).exists() || !QDir(installed).exists()) return here;
+  return installed;
+}
 
 // Answers every dialog itself, for the documentation's picture: no question is asked of anybody.
 class UnattendedDialogs final : public tavrine::app::Dialogs {
@@ -37,14 +47,14 @@ class UnattendedDialogs final : public tavrine::app::Dialogs {
 // quits. Maximised, the window fills the screen (there may be no window manager to ask).
 int TakeScreenshot(const QString& file, bool maximised) {
   UnattendedDialogs dialogs;
-  tavrine::app::Form1 window(dialogs, QCoreApplication::applicationDirPath());
+  tavrine::app::Form1 window(dialogs, ProgramFolder());
   QTemporaryDir output;
   if (maximised) window.setGeometry(window.screen()->availableGeometry());
   window.show();
   window.findChild<QLineEdit*>(QStringLiteral("Text1"))->setText(output.path() + "/");
   QWidget* list = window.findChild<QAbstractItemView*>(QStringLiteral("ListView1"))->viewport();
   QMimeData samples;
-  samples.setUrls({QUrl::fromLocalFile(QCoreApplication::applicationDirPath() + "/Samples")});
+  samples.setUrls({QUrl::fromLocalFile(ProgramFolder() + "/Samples")});
   QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &samples, Qt::LeftButton, Qt::NoModifier);
   QCoreApplication::sendEvent(list, &enter);
   QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &samples, Qt::LeftButton, Qt::NoModifier);
@@ -64,13 +74,15 @@ int TakeScreenshot(const QString& file, bool maximised) {
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
+  // The desktop entry that names the icon, for compositors that ask the program which it is.
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.tavrine.Tavrine"));
   const QStringList args = QCoreApplication::arguments();
   if (const qsizetype at = args.indexOf(QStringLiteral("--screenshot"));
       at > 0 && at + 1 < args.size()) {
     return TakeScreenshot(args[at + 1], args.contains(QStringLiteral("--maximised")));
   }
   tavrine::app::QtDialogs dialogs;
-  tavrine::app::Form1 window(dialogs, QCoreApplication::applicationDirPath());
+  tavrine::app::Form1 window(dialogs, ProgramFolder());
   window.show();
   return QApplication::exec();
 }
