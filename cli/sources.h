@@ -30,9 +30,6 @@ Source SplitPathArgument(const std::string& argument,
 // True when the local path exists (a file, a folder, anything stat can see).
 bool LocalPathExists(const std::string& path);
 
-// True when both paths name one existing local file (same device and inode).
-bool SameLocalFile(const std::string& a, const std::string& b);
-
 // What a source's local side is; throws IoError naming the argument when it cannot be read.
 enum class LocalKind { kFile, kFolder };
 LocalKind InspectSource(const Source& source);
