@@ -32,6 +32,8 @@ class BuildJob : public QObject {
   void WritingPathTable();
   void WritingDirectoryRecords();
   void WritingFiles(int percent);
+  // Bytes of the image written so far, also inside a large file.
+  void BytesWritten(qint64 written, qint64 total);
   void WritingFinished();
   // After the events of the build. error holds the writer's message for kFailed.
   void Finished(tavrine::app::BuildJob::Outcome outcome, const QString& error);
@@ -48,6 +50,9 @@ class BuildJob : public QObject {
     void WritingPathTable() override { emit job_.WritingPathTable(); }
     void WritingDirectoryRecords() override { emit job_.WritingDirectoryRecords(); }
     void WritingFiles(std::int32_t percent) override { emit job_.WritingFiles(percent); }
+    void BytesWritten(std::int64_t written, std::int64_t total) override {
+      emit job_.BytesWritten(written, total);
+    }
     void WritingFinished() override { emit job_.WritingFinished(); }
 
    private:

@@ -272,6 +272,10 @@ void Form1::Load() {
       SetStatus(QStringLiteral("Writing files (") + QString::number(percent) +
                 QStringLiteral("%)"));
     });
+    // The bar also moves while one large file is copied.
+    connect(job_.get(), &BuildJob::BytesWritten, this, [this](qint64 written, qint64 total) {
+      if (total > 0) ProgressBar1_->setValue(static_cast<int>(written * 100 / total));
+    });
     connect(job_.get(), &BuildJob::WritingFinished, this,
             [this] { SetStatus(QStringLiteral("Ready")); });
     connect(job_.get(), &BuildJob::Finished, this, &Form1::FinishJob);

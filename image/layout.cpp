@@ -126,11 +126,6 @@ void ReadFileLengths(const std::vector<clsISODirectory*>& preOrder) {
                       ImagePath(*directory, file) +
                       "): " + (error != 0 ? std::strerror(error) : "unknown error"));
       }
-      if (size > clsISOFiles::kMaxFileSize) {
-        throw InputError(ImagePath(*directory, file) + " (" + file.LocalPath() + ") has " +
-                         std::to_string(size) +
-                         " bytes; one file of the image holds at most 4 GiB - 1 bytes");
-      }
       file.Size(size);
       if (size > 0) blocks += BlocksFor(size);
       if (blocks > kMaxUint32) ThrowVolumeTooLarge(*directory, file, blocks);

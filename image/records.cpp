@@ -29,13 +29,18 @@ static_assert(kRecExtAttrLength + 1 == kRecExtent && kRecFlags + 1 == kRecFileUn
               kRecIdentifier == kRecIdentifierLength + 1 && kRecVolumeSequence + 4 == 32 &&
               kRecDate + 7 == kRecFlags && kRecDataLength + 8 == kRecDate);
 
-constexpr std::uint8_t kFlagDirectory = 0x02;  // 9.1.6 bit 1
+constexpr std::uint8_t kFlagDirectory = 0x02;    // 9.1.6 bit 1
+constexpr std::uint8_t kFlagMultiExtent = 0x80;  // 9.1.6 bit 7: not the file's last record
 
 // ECMA-119 9.1: a directory record with an n-byte identifier is 33 + n bytes, plus a padding
 // byte when n is even; its length is one byte. 9.4: a path table record is 8 + n bytes, plus a
 // padding byte when n is odd; n is one byte.
 constexpr std::int64_t kMaxRecordLength = 255;
 constexpr std::int64_t kMaxPathTableIdentifier = 255;
+
+// A file up to kMaxUint32 bytes is one extent; a longer one is a run of extents of
+// kMultiExtentBytes (the most whole blocks a 32-bit length holds) and a last one with the rest.
+constexpr std::int64_t kMultiExtentBytes = kMaxUint32 + 1 - kBlockSize;
 
 // ECMA-119 8.4 (8.5 for the supplementary descriptor): volume descriptor fields.
 constexpr std::size_t kVdType = 0;                 // 8.4.1 volume descriptor type
@@ -352,7 +357,18 @@ void AppendExtentRecords(ByteSink& sink, const clsISODirectory& directory,
     DirectoryRecord record =
         DirectoryRecord::Named<Tree>(Tree::Name(file), [&] { return ImagePath(directory, file); });
     const auto fileDate = EncodeRecordingDate(file.CreationDate());
-    record.Set(file.LBA(), file.Size(), fileDate, 0);
+    // ECMA-119 6.5.1: a file too long for one 32-bit data length is a run of records of one
+    // name, one per extent, the extents following each other; all but the last are flagged.
+    std::int64_t extent = file.LBA();
+    std::int64_t rest = file.Size();
+    if (rest > kMaxUint32) {
+      for (; rest > kMultiExtentBytes; rest -= kMultiExtentBytes) {
+        record.Set(extent, kMultiExtentBytes, fileDate, kFlagMultiExtent);
+        AppendRecord(sink, record);
+        extent += kMultiExtentBytes / kBlockSize;
+      }
+    }
+    record.Set(extent, rest, fileDate, 0);
     AppendRecord(sink, record);
   }
 }
