@@ -5,7 +5,7 @@
   pycdlib_reader.py extract IMAGE NS DIR  writes every file of namespace NS (iso or joliet)
   pycdlib_reader.py compare IMAGE NS PATH SOURCE...
                                           streams each file PATH of namespace NS against its
-                                          SOURCE: "SIZE same" or "SIZE differs at OFFSET"
+                                          SOURCE: "SIZE same" or "SIZE differs from OFFSET"
   pycdlib_reader.py ids IMAGE             NS TAB FIELD TAB VALUE for the descriptor identifiers
                                           and the creation date (digits and offset in minutes);
                                           and NS TAB date:PATH TAB the recording date of a file
@@ -46,15 +46,11 @@ class Comparer:
     """A file object for get_file_from_iso_fp that holds what it is given against a source."""
 
     def __init__(self, source):
-        self.source = open(source, 'rb')
-        self.size = 0
-        self.differs = None
+        self.source, self.size, self.differs = open(source, 'rb'), 0, None
 
     def write(self, data):
-        expected = self.source.read(len(data))
-        if self.differs is None and expected != data:
-            self.differs = self.size + next(i for i in range(len(data))
-                                            if i >= len(expected) or expected[i] != data[i])
+        if self.differs is None and self.source.read(len(data)) != data:
+            self.differs = self.size  # somewhere in this piece
         self.size += len(data)
 
 
@@ -67,7 +63,7 @@ def main():
             comparer = Comparer(source)
             iso.get_file_from_iso_fp(comparer, blocksize=1 << 20, **{sys.argv[3] + '_path': path})
             print(comparer.size, 'same' if comparer.differs is None else
-                  'differs at %d' % comparer.differs)
+                  'differs from %d' % comparer.differs)
         iso.close()
         return
     volumes = [(ns, vd) for ns, vd in (('iso', iso.pvd), ('joliet', iso.joliet_vd)) if vd]
