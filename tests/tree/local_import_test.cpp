@@ -61,6 +61,12 @@ Lines Import(const std::string& folder, const std::vector<std::u16string>& filte
   return Describe(*root, root->AddLocalDirectory(folder, filter, recursive));
 }
 
+std::size_t OpenDescriptors() {
+  std::size_t count = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd")) ++count;
+  return count;
+}
+
 // Entries come in ascending byte order (so "é" last); an import meets the names already there.
 TEST(LocalImportTest, ByteOrderAndNamesAlreadyThere) {
   TempDir tmp;
