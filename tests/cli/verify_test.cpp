@@ -78,6 +78,8 @@ TEST_F(Verify, NamesEachDifferenceOnce) {
        "missing from the image: /docs/new\n"},
       {"a file missing from the sources", [&] { std::filesystem::remove(dir_ / "src/empty"); },
        "not in the sources: /empty\n"},
+      {"a source name equal to an image name but for a trailing dot",
+       [&] { dir_.WriteFile("src/c.txt.", "gamma"); }, "missing from the image: /c.txt.\n"},
       {"an ISO 9660 record pointing at other data of the same size",
        [&] {
          Patch(image, Record(u"/A.TXT").record.imageOffset + 2, Both32(Record(u"/C.TXT").extent()));
@@ -127,6 +129,12 @@ TEST_F(Verify, ImagesOfOtherWritersVerify) {
     const Result r = Cli({"-q", "--verify", argv[argv.size() - 2], src});
     EXPECT_EQ(r.status, cli::kExitOk) << argv[0] << ": " << r.out << r.err;
   }
+  // A root of graft points only, whose descriptor's root record is dated 1970.
+  ASSERT_EQ(RunProgram({"genisoimage", "-quiet", "-J", "-graft-points", "-o", dir_ / "r.iso",
+                        "a.txt=" + src + "/a.txt"})
+                .exitCode,
+            0);
+  EXPECT_EQ(Cli({"-q", "--verify", dir_ / "r.iso", src + "/a.txt"}).status, cli::kExitOk);
   // Without Joliet, the ISO 9660 names are held against the names this writer gives.
   ASSERT_EQ(Cli({"-q", "--no-joliet", "-o", dir_ / "n.iso", src}).status, cli::kExitOk);
   EXPECT_EQ(Cli({"-q", "--no-joliet", "--verify", dir_ / "n.iso", src}).status, cli::kExitOk);
