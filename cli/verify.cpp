@@ -38,7 +38,7 @@ class Differences {
  public:
   explicit Differences(std::ostream& out) : out_(out) {}
   void Add(const std::string& line) {
-    if (count_++ < kMaxDifferenceLines) out_ << line << '\n';
+    if (count_++ < kMaxDifferenceLines) out_ << Printable(line) << '\n';
   }
   std::size_t Count() const { return count_; }
 
@@ -299,7 +299,8 @@ int Verify(const Options& options, const Environment& environment, std::ostream&
   // The names alone: the layout would ask every file's length once more, for nothing here.
   detail::MapNames(*writer.Root());
   progress.EndLine();
-  for (const Warning& warning : warnings) err << "tavrine-cli: warning: " << warning.text << '\n';
+  for (const Warning& warning : warnings)
+    err << "tavrine-cli: warning: " << Printable(warning.text) << '\n';
 
   progress.EnterPhase("Reading the image");
   const iso::IsoImage image(options.image);

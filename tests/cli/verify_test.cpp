@@ -98,6 +98,10 @@ TEST_F(Verify, NamesEachDifferenceOnce) {
         << c.change;
   }
 
+  // A control character of an image's name reaches the terminal escaped.
+  Patch(image, Record(u"/c.txt").record.imageOffset + 33, std::string("\0\x1B", 2));
+  EXPECT_NE(Cli({"--list", image}).out.find("/\\x1B.txt\t"), std::string::npos);
+
   // A damaged directory record: the image is refused, naming the block.
   const std::uint64_t at = Record(u"/docs").record.imageOffset;
   Patch(image, at + 10, "\x01");
