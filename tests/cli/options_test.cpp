@@ -5,7 +5,6 @@
 
 #include <ctime>
 #include <random>
-#include <sstream>
 
 namespace tavrine::cli {
 namespace {
