@@ -276,7 +276,7 @@ int Verify(const Options& options, const Environment& environment, std::ostream&
   writer.Joliet(options.joliet);
   std::vector<std::u16string> patterns;
   for (const std::string& pattern : options.patterns) patterns.push_back(text::FromUtf8(pattern));
-  std::vector<std::string> warnings;
+  std::vector<Warning> warnings;
   for (const std::string& path : options.paths) {
     const Source source = SplitPathArgument(path, LocalPathExists);
     InspectSource(source);
@@ -286,7 +286,7 @@ int Verify(const Options& options, const Environment& environment, std::ostream&
   // The names alone: the layout would ask every file's length once more, for nothing here.
   detail::MapNames(*writer.Root());
   progress.EndLine();
-  for (const std::string& warning : warnings) err << "tavrine-cli: warning: " << warning << '\n';
+  for (const Warning& warning : warnings) err << "tavrine-cli: warning: " << warning.text << '\n';
 
   progress.EnterPhase("Reading the image");
   const iso::IsoImage image(options.image);

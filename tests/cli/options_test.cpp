@@ -5,6 +5,7 @@
 
 #include <ctime>
 #include <random>
+#include <sstream>
 
 namespace tavrine::cli {
 namespace {
@@ -157,6 +158,13 @@ TEST(ResolveDate, DateWinsOverSourceDateEpochWhichWinsOverNothing) {
             std::string::npos);
   options.date = 42;
   EXPECT_EQ(ResolveDate(options, std::string("1709629623")), 42);
+}
+
+TEST(HelpText, FitsOneScreen) {
+  std::istringstream lines(HelpText());
+  int count = 0;
+  for (std::string line; std::getline(lines, line); ++count) EXPECT_LE(line.size(), 80u) << line;
+  EXPECT_LE(count, 40);
 }
 
 }  // namespace
