@@ -59,4 +59,15 @@ std::int64_t FileRecordSize(const FileRecord& record);
 // The length of the file at path (stat), or -1 when it cannot be read.
 std::int64_t FileLengthByPath(const std::string& path);
 
+// The folder of path held open, so that the names in it are looked up without walking the
+// folder's path again: one lookup per file instead of one per component. The folder is the part
+// of path before its last "/" ("." when there is none). -1 when it cannot be opened.
+int OpenFolderOf(const std::string& path);
+void CloseFolder(int folder);
+// As OpenFileRecord for reading and FileLengthByPath, with the last part of path looked up in
+// folder (opened by OpenFolderOf for this path, or one with the same folder part); folder -1
+// walks the whole path.
+FileRecord OpenFileRecordIn(int folder, const std::string& path);
+std::int64_t FileLengthIn(int folder, const std::string& path);
+
 }  // namespace tavrine

@@ -9,8 +9,8 @@ namespace {
 
 // Plain functions rather than the libc symbols themselves: open is variadic, and the off_t
 // flavours of copy_file_range differ between libc versions.
-int RealOpen(const char* path, int flags, mode_t mode) {
-  return ::open(path, flags, mode);
+int RealOpenat(int dirfd, const char* path, int flags, mode_t mode) {
+  return ::openat(dirfd, path, flags, mode);
 }
 int RealClose(int fd) {
   return ::close(fd);
@@ -34,8 +34,8 @@ off_t RealLseek(int fd, off_t offset, int whence) {
 int RealFstat(int fd, struct stat* st) {
   return ::fstat(fd, st);
 }
-int RealStat(const char* path, struct stat* st) {
-  return ::stat(path, st);
+int RealFstatat(int dirfd, const char* path, struct stat* st, int flags) {
+  return ::fstatat(dirfd, path, st, flags);
 }
 
 FileSystemCalls& CallsInForce() {
@@ -46,8 +46,8 @@ FileSystemCalls& CallsInForce() {
 }  // namespace
 
 FileSystemCalls RealFileSystemCalls() {
-  return FileSystemCalls{RealOpen,          RealClose, RealRead,  RealPread, RealWrite,
-                         RealCopyFileRange, RealLseek, RealFstat, RealStat};
+  return FileSystemCalls{RealOpenat,        RealClose, RealRead,  RealPread,  RealWrite,
+                         RealCopyFileRange, RealLseek, RealFstat, RealFstatat};
 }
 
 const FileSystemCalls& CurrentFileSystemCalls() {

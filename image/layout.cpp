@@ -6,6 +6,7 @@
 
 #include "fileio/file_access.h"
 #include "image/encoding.h"
+#include "image/read_ahead.h"
 #include "tree/errors.h"
 #include "tree/text.h"
 
@@ -176,15 +177,21 @@ void AssignDirectoryAddresses(const std::vector<clsISODirectory*>& preOrder, std
 }
 
 void AssignFileAddresses(const std::vector<clsISODirectory*>& preOrder, std::int64_t& next) {
+  // The lengths are read again: the data written later must match what the records say.
+  std::vector<const std::string*> paths;
+  for (clsISODirectory* directory : preOrder) {
+    const clsISOFiles& files = directory->Files();
+    for (std::int32_t i = 0; i < files.Count(); ++i) paths.push_back(&files.File(i).LocalPath());
+  }
+  const std::vector<FileLength> lengths = QueryLengths(paths);
+  std::size_t at = 0;
   for (clsISODirectory* directory : preOrder) {
     clsISOFiles& files = directory->Files();
     for (std::int32_t i = 0; i < files.Count(); ++i) {
       clsISOFile& file = files.File(i);
-      // The length is read again: the data written later must match what the records say.
-      errno = 0;
-      const std::int64_t size = FileLengthByPath(file.LocalPath());
+      const std::int64_t size = lengths[at].size;
+      const int error = lengths[at++].error;
       if (size < 0) {
-        const int error = errno;
         throw IoError("cannot read the length of " + file.LocalPath() + " (" +
                       ImagePath(*directory, file) +
                       "): " + (error != 0 ? std::strerror(error) : "unknown error"));

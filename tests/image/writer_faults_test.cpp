@@ -19,6 +19,7 @@
 #include <utility>
 
 #include "fileio/file_system_calls.h"
+#include "image/read_ahead.h"
 #include "image/writer.h"
 #include "support/image_builder.h"
 #include "support/iso_reader.h"
@@ -190,48 +191,91 @@ TEST(WriterFaults, FailedWritesAndCloseThroughTheSeamLeaveNoImage) {
   }
 }
 
-TEST(WriterFaults, FilesRemovedShrunkOrGrownDuringTheBuildKeepTheLayout) {
+// Reading ahead must not change what a build sees or writes: the same images and reports as
+// reading each file when its turn comes, through a window that wraps around several times and
+// meets files alone in their folder, empty files, large files and a failing open.
+int OpenFailingX13(int folder, const char* path, int flags, mode_t mode) {
+  const std::string_view name(path);
+  if (name.substr(name.rfind('/') + 1) == "x13.bin") return errno = EACCES, -1;
+  return RealFileSystemCalls().openat(folder, path, flags, mode);
+}
+
+TEST(WriterReadAhead, GivesTheImageAndReportsOfReadingInOrder) {
   TempDir dir;
   clsISOWriter writer;
-  testing::AddFile(*writer.Root(), dir, "in/first.bin", std::string(100, 'f'));
-  const std::string removed = dir / "in/removed.bin";
-  const std::string shrunk = dir / "in/shrunk.bin";
-  const std::string grown = dir / "in/grown.bin";
-  testing::AddFile(*writer.Root(), dir, "in/removed.bin", std::string(5000, 'r'));
-  testing::AddFile(*writer.Root(), dir, "in/shrunk.bin", std::string(5000, 's'));
-  testing::AddFile(*writer.Root(), dir, "in/grown.bin", std::string(3000, 'g'));
-  OnFirstFile events([&] {
-    std::remove(removed.c_str());
-    ASSERT_EQ(truncate(shrunk.c_str(), 100), 0);
-    dir.WriteFile("in/grown.bin", std::string(9000, 'G'));
-  });
-  writer.Listener(&events);
-  ASSERT_TRUE(writer.SaveISO(dir / "result.iso"));
-
-  const auto& unreadable = writer.UnreadableFiles();
-  ASSERT_EQ(unreadable.size(), 3u);
-  EXPECT_EQ(unreadable[0].LocalPath, removed);
-  EXPECT_EQ(unreadable[0].ImagePath, u"\\removed.bin");
-  EXPECT_EQ(unreadable[0].Reason, std::string("cannot be opened (") + std::strerror(ENOENT) +
-                                      "); zeros stand in its place");
-  EXPECT_EQ(unreadable[1].LocalPath, shrunk);
-  EXPECT_EQ(unreadable[1].Reason,
-            "file shrank from 5000 to 100 bytes during the build; zeros stand for the rest");
-  EXPECT_EQ(unreadable[2].LocalPath, grown);
-  EXPECT_NE(unreadable[2].Reason.find("file grew from 3000 to 9000 bytes"), std::string::npos);
-
+  writer.VolumeCreation(testing::FixedDate());
+  for (int i = 0; i < 200; ++i) {
+    const std::uint64_t size = i % 50 == 7 ? 300000 : i % 40 == 5 ? 0 : (i * 7919) % 9000;
+    const std::string folder =
+        i % 9 == 0 ? "in/alone" + std::to_string(i) : "in/d" + std::to_string(i / 60);
+    writer.Root()->Files().Add(
+        dir.WritePatternFile(folder + "/x" + std::to_string(i) + ".bin", size, i));
+  }
+  FileSystemCalls calls = RealFileSystemCalls();
+  calls.openat = OpenFailingX13;
+  const ScopedFileSystemCalls seam(calls);
+  std::vector<std::string> images;
+  for (detail::ReadAheadMode mode :
+       {detail::ReadAheadMode::kNever, detail::ReadAheadMode::kAlways}) {
+    const detail::ScopedReadAheadMode forced(mode);
+    ASSERT_TRUE(writer.SaveISO(dir / "result.iso"));
+    images.push_back(testing::ReadFile(dir / "result.iso"));
+    ASSERT_EQ(writer.UnreadableFiles().size(), 1u);
+    EXPECT_EQ(writer.UnreadableFiles()[0].ImagePath, u"\\x13.bin");
+  }
+  EXPECT_TRUE(images[0] == images[1]);
   IsoImage iso(dir / "result.iso");
-  EXPECT_EQ(iso.ReadFile(*iso.Primary().Find(u"/REMOVED.BIN")), std::string(5000, '\0'));
-  EXPECT_EQ(iso.ReadFile(*iso.Primary().Find(u"/SHRUNK.BIN")),
-            std::string(100, 's') + std::string(4900, '\0'));
-  EXPECT_EQ(iso.ReadFile(*iso.Primary().Find(u"/GROWN.BIN")), std::string(3000, 'G'));
-  EXPECT_EQ(iso.Bytes().size(), iso.Primary().descriptor.volumeSpaceSize * 2048u);
-  EXPECT_EQ(events.log.back(), "WritingFinished");
+  const auto* last = iso.Primary().Find(u"/X199.BIN");
+  ASSERT_NE(last, nullptr);
+  EXPECT_TRUE(iso.ReadFile(*last) == testing::ReadFile(dir / "in/d3/x199.bin"));
+}
 
-  // The list belongs to one build: the next starts it afresh.
-  dir.WriteFile("in/removed.bin", std::string(10, 'r'));
-  ASSERT_TRUE(writer.SaveISO(dir / "result.iso"));
-  EXPECT_TRUE(writer.UnreadableFiles().empty());
+TEST(WriterFaults, FilesRemovedShrunkOrGrownDuringTheBuildKeepTheLayout) {
+  for (detail::ReadAheadMode mode :
+       {detail::ReadAheadMode::kNever, detail::ReadAheadMode::kAlways}) {
+    const detail::ScopedReadAheadMode forced(mode);
+    TempDir dir;
+    clsISOWriter writer;
+    testing::AddFile(*writer.Root(), dir, "in/first.bin", std::string(100, 'f'));
+    const std::string removed = dir / "in/removed.bin";
+    const std::string shrunk = dir / "in/shrunk.bin";
+    const std::string grown = dir / "in/grown.bin";
+    testing::AddFile(*writer.Root(), dir, "in/removed.bin", std::string(5000, 'r'));
+    testing::AddFile(*writer.Root(), dir, "in/shrunk.bin", std::string(5000, 's'));
+    testing::AddFile(*writer.Root(), dir, "in/grown.bin", std::string(3000, 'g'));
+    OnFirstFile events([&] {
+      std::remove(removed.c_str());
+      ASSERT_EQ(truncate(shrunk.c_str(), 100), 0);
+      dir.WriteFile("in/grown.bin", std::string(9000, 'G'));
+    });
+    writer.Listener(&events);
+    ASSERT_TRUE(writer.SaveISO(dir / "result.iso"));
+
+    const auto& unreadable = writer.UnreadableFiles();
+    ASSERT_EQ(unreadable.size(), 3u);
+    EXPECT_EQ(unreadable[0].LocalPath, removed);
+    EXPECT_EQ(unreadable[0].ImagePath, u"\\removed.bin");
+    EXPECT_EQ(unreadable[0].Reason, std::string("cannot be opened (") + std::strerror(ENOENT) +
+                                        "); zeros stand in its place");
+    EXPECT_EQ(unreadable[1].LocalPath, shrunk);
+    EXPECT_EQ(unreadable[1].Reason,
+              "file shrank from 5000 to 100 bytes during the build; zeros stand for the rest");
+    EXPECT_EQ(unreadable[2].LocalPath, grown);
+    EXPECT_NE(unreadable[2].Reason.find("file grew from 3000 to 9000 bytes"), std::string::npos);
+
+    IsoImage iso(dir / "result.iso");
+    EXPECT_EQ(iso.ReadFile(*iso.Primary().Find(u"/REMOVED.BIN")), std::string(5000, '\0'));
+    EXPECT_EQ(iso.ReadFile(*iso.Primary().Find(u"/SHRUNK.BIN")),
+              std::string(100, 's') + std::string(4900, '\0'));
+    EXPECT_EQ(iso.ReadFile(*iso.Primary().Find(u"/GROWN.BIN")), std::string(3000, 'G'));
+    EXPECT_EQ(iso.Bytes().size(), iso.Primary().descriptor.volumeSpaceSize * 2048u);
+    EXPECT_EQ(events.log.back(), "WritingFinished");
+
+    // The list belongs to one build: the next starts it afresh.
+    dir.WriteFile("in/removed.bin", std::string(10, 'r'));
+    ASSERT_TRUE(writer.SaveISO(dir / "result.iso"));
+    EXPECT_TRUE(writer.UnreadableFiles().empty());
+  }
 }
 
 TEST(WriterFaults, CancelStopsTheBuildAndRemovesTheUnfinishedImage) {
