@@ -1,5 +1,7 @@
 #include "image/read_ahead.h"
 
+#include <sys/resource.h>
+
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -24,9 +26,12 @@ constexpr std::int64_t kWindowBytes = std::int64_t{16} << 20;
 constexpr std::size_t kHelpers = 8;
 
 // Adapting: the writer's time per file is measured over stretches of files, weighted by their
-// size (one unit per file and per kUnitBytes). A stretch slower than kSlowUnit per unit opens the
-// window for a trial; the window stays open only when the trial was faster by kGain at least,
-// and is tried again after twice as many stretches each time it was not.
+// size (one unit per file and per kUnitBytes), with the number of times it had to wait for the
+// device (the thread's voluntary context switches: a busy machine that only preempts it does
+// not count). A stretch that waited for at least a quarter of its files and took kSlowUnit per
+// unit opens the window for a trial. The window stays open when the writer then found at least
+// half of its files ready, or went faster by kGain; if not, it is tried again after twice as
+// many stretches each time.
 constexpr std::int64_t kUnitBytes = std::int64_t{256} << 10;
 constexpr auto kSlowUnit = std::chrono::microseconds(50);
 constexpr double kGain = 0.75;
@@ -92,7 +97,10 @@ class OrderedWork {
       result.emplace(job_(i, false));
       lock.lock();
     } else {
-      resultReady_.wait(lock, [&] { return ring_[i % kWindowFiles].has_value(); });
+      if (!ring_[i % kWindowFiles].has_value()) {
+        ++stretchWaits_;
+        resultReady_.wait(lock, [&] { return ring_[i % kWindowFiles].has_value(); });
+      }
       result = std::move(ring_[i % kWindowFiles]);
       ring_[i % kWindowFiles].reset();
       held_bytes_ -= held_(i);
@@ -149,21 +157,27 @@ class OrderedWork {
     const double perUnit = stretchUnits_ > 0 ? std::chrono::duration<double>(stretchTime_).count() /
                                                    static_cast<double>(stretchUnits_)
                                              : 0.0;
+    const std::size_t files = stretchFiles_;
+    const std::size_t waits = stretchWaits_;
+    const long blocked = VoluntarySwitches() - switches_;
+    switches_ += blocked;
     stretchFiles_ = 0;
+    stretchWaits_ = 0;
     stretchUnits_ = 0;
     stretchTime_ = Clock::duration::zero();
     if (!windowOpen_) {
       shutPerUnit_ = perUnit;
       if (backoff_ > 0) {
         --backoff_;
-      } else if (perUnit >= std::chrono::duration<double>(kSlowUnit).count()) {
+      } else if (4 * static_cast<std::size_t>(blocked) >= files &&
+                 perUnit >= std::chrono::duration<double>(kSlowUnit).count()) {
         windowOpen_ = true;
         trial_ = true;
         SetWindow(true);
       }
       return;
     }
-    if (trial_ && perUnit >= kGain * shutPerUnit_) {
+    if (trial_ && 2 * waits > files && perUnit >= kGain * shutPerUnit_) {
       // Requests in flight gained nothing here: shut, and try again much later.
       windowOpen_ = false;
       nextBackoff_ = nextBackoff_ == 0 ? kFirstBackoff : 2 * nextBackoff_;
@@ -178,6 +192,13 @@ class OrderedWork {
       windowOpen_ = false;
       SetWindow(false);
     }
+  }
+
+  // How often this thread has given up the processor to wait, so far.
+  static long VoluntarySwitches() {
+    struct rusage usage {};
+    getrusage(RUSAGE_THREAD, &usage);
+    return usage.ru_nvcsw;
   }
 
   using Clock = std::chrono::steady_clock;
@@ -204,6 +225,8 @@ class OrderedWork {
   Clock::duration stretchTime_{};
   std::int64_t stretchUnits_ = 0;
   std::size_t stretchFiles_ = 0;
+  std::size_t stretchWaits_ = 0;  // files the writer had to wait for
+  long switches_ = VoluntarySwitches();
   bool windowOpen_ = false;
   bool trial_ = false;
   double shutPerUnit_ = 0;
