@@ -11,6 +11,7 @@
 #include <mutex>
 #include <optional>
 #include <string_view>
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -134,12 +135,17 @@ class OrderedWork {
   }
 
   void SetWindow(bool open) {
+    if (open && helpers_.empty()) {
+      try {
+        for (std::size_t n = 0; n < kHelpers; ++n) helpers_.emplace_back([this] { Help(); });
+      } catch (const std::system_error&) {
+        // No more threads to be had: go on with those there are, or alone.
+        if (helpers_.empty()) return;
+      }
+    }
     {
       const std::lock_guard<std::mutex> lock(mutex_);
       open_ = open;
-    }
-    if (open && helpers_.empty()) {
-      for (std::size_t n = 0; n < kHelpers; ++n) helpers_.emplace_back([this] { Help(); });
     }
     workReady_.notify_all();
   }
