@@ -24,7 +24,7 @@ inline constexpr int kExitUsage = 2;
 inline constexpr int kExitUnreadable = 3;  // image written, some files not read completely
 inline constexpr int kExitInterrupted = 130;
 
-enum class Action { kBuild, kPrintSize, kHelp, kVersion };
+enum class Action { kBuild, kPrintSize, kHelp, kVersion, kVerify, kList };
 
 // One identifier given on the command line (UTF-8, as typed).
 struct Identifiers {
@@ -39,6 +39,7 @@ struct Identifiers {
 struct Options {
   Action action = Action::kBuild;
   std::string output;
+  std::string image;  // --verify and --list: the image to read
   Identifiers identifiers;
   bool joliet = true;
   bool quiet = false;

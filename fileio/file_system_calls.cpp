@@ -3,14 +3,21 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
+
+#include "fileio/long_paths.h"
+
 namespace tavrine {
 
 namespace {
 
 // Plain functions rather than the libc symbols themselves: open is variadic, and the off_t
 // flavours of copy_file_range differ between libc versions.
+// Paths beyond the system's limit are reached in stretches (a deep folder import makes them).
 int RealOpenat(int dirfd, const char* path, int flags, mode_t mode) {
-  return ::openat(dirfd, path, flags, mode);
+  const int fd = ::openat(dirfd, path, flags, mode);
+  return fd < 0 && errno == ENAMETOOLONG && dirfd == AT_FDCWD ? OpenLocalPath(path, flags, mode)
+                                                              : fd;
 }
 int RealClose(int fd) {
   return ::close(fd);
@@ -35,7 +42,9 @@ int RealFstat(int fd, struct stat* st) {
   return ::fstat(fd, st);
 }
 int RealFstatat(int dirfd, const char* path, struct stat* st, int flags) {
-  return ::fstatat(dirfd, path, st, flags);
+  const int result = ::fstatat(dirfd, path, st, flags);
+  if (result == 0 || errno != ENAMETOOLONG || dirfd != AT_FDCWD) return result;
+  return (flags & AT_SYMLINK_NOFOLLOW) != 0 ? LstatLocalPath(path, st) : StatLocalPath(path, st);
 }
 
 FileSystemCalls& CallsInForce() {

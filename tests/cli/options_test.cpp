@@ -66,6 +66,9 @@ TEST(ParseArguments, UsageErrorsNameTheArgument) {
       {{"--quiet=yes", "-o", "x", "y"}, "option '--quiet' takes no value"},
       {{"-o", "x"}, "no PATH given: name the files and folders to put in the image"},
       {{"in"}, "no image file given: use -o IMAGE (or --print-size)"},
+      {{"--list", "i.iso", "x"}, "--list takes no PATH: 'x'"},
+      {{"--verify", "i.iso", "-o", "x", "y"}, "--verify writes nothing: drop -o 'x'"},
+      {{"--verify", "i.iso"}, "no PATH given: name the files and folders to put in the image"},
       // Found by the parser, whatever the PATHs are, and before help.
       {{"--pattern", "*.[tx", "--help"},
        "--pattern: malformed name pattern '*.[tx': no ']' closes the '[' at position 3"}};

@@ -1,12 +1,12 @@
 // The reader adapters themselves, on an image made by genisoimage with known content: every
-// reader must list both namespaces as the test-side reader reads them, with each reader's named
+// reader must list both namespaces as the image reader reads them, with each reader's named
 // conventions, and extract every file as it is recorded. A round trip that fails here too is
 // the adapter's fault, not the writer's.
 #include "support/readers.h"
 
 #include <gtest/gtest.h>
 
-#include "support/iso_reader.h"
+#include "image/reader.h"
 #include "support/temp_dir.h"
 
 namespace tavrine::testing {
@@ -52,7 +52,7 @@ TEST_P(ReaderOnGenisoimage, ListsAndExtractsEverything) {
   TempDir scratch;
   for (const std::string& p : CheckWithReader(
            reader, ns, dir_->path() / "g.iso", expected,
-           [&](const std::u16string& path) { return image_->ReadFile(*volume.Find(path)); },
+           [&](const std::u16string& path) { return image_->ReadFile(volume.Find(path)); },
            scratch.path().string())) {
     ADD_FAILURE() << p;
   }

@@ -645,7 +645,8 @@ void PrintTo(const ReaderCase& c, std::ostream* os) {
 std::vector<ExpectedEntry> ExpectedFrom(const Volume& volume) {
   std::vector<ExpectedEntry> out;
   WalkEntries(volume.root, [&](const std::u16string& path, const Entry& e) {
-    out.push_back({path, e.IsDirectory(), e.IsDirectory() ? 0 : std::int64_t{e.size()}});
+    out.push_back(
+        {path, e.IsDirectory(), e.IsDirectory() ? 0 : static_cast<std::int64_t>(e.size())});
   });
   return out;
 }

@@ -11,9 +11,11 @@
 #include <string_view>
 #include <vector>
 
-#include "support/iso_reader.h"
+#include "image/reader.h"
 
 namespace tavrine::testing {
+
+using namespace iso;  // the product's image reader: IsoImage, Volume, Entry, Utf8
 
 struct RunResult {
   int exitCode = -1;  // the program's exit status; 128 + signal when killed
@@ -92,7 +94,7 @@ struct ExpectedEntry {
   std::int64_t size = 0;
 };
 
-// Every entry of a tree read by the test-side reader, in pre-order.
+// Every entry of a tree read by the image reader, in pre-order.
 std::vector<ExpectedEntry> ExpectedFrom(const Volume& volume);
 
 // Lists the namespace through the reader and holds it against expected (parents before their
