@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
-#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <mutex>
@@ -41,20 +40,6 @@ constexpr std::size_t kOpenStretch = 64;
 constexpr std::size_t kRecheckAfter = 32;  // open stretches before the shut one is measured again
 constexpr std::size_t kFirstBackoff = 16;  // shut stretches before a failed trial is repeated
 
-ReadAheadMode ModeFromEnvironment() {
-  const char* value = std::getenv("TAVRINE_READ_AHEAD");
-  if (value == nullptr) return ReadAheadMode::kAdaptive;
-  const std::string_view text(value);
-  if (text == "on") return ReadAheadMode::kAlways;
-  if (text == "off") return ReadAheadMode::kNever;
-  return ReadAheadMode::kAdaptive;
-}
-
-ReadAheadMode& ModeInForce() {
-  static ReadAheadMode mode = ModeFromEnvironment();
-  return mode;
-}
-
 // Runs job(i) for i = 0, 1, 2, ... and hands the results out in that order. The caller's
 // thread does each job itself while the window is shut; once it is open, helper threads do
 // them ahead of the caller, within the window.
@@ -72,7 +57,7 @@ class OrderedWork {
         held_(std::move(held)),
         units_(std::move(units)),
         ring_(kWindowFiles),
-        mode_(ModeInForce()) {}
+        mode_(ReadAheadModeInForce()) {}
 
   ~OrderedWork() {
     {
@@ -310,14 +295,6 @@ std::vector<const std::string*> PathsOf(const std::vector<InputRequest>& files) 
 }
 
 }  // namespace
-
-ScopedReadAheadMode::ScopedReadAheadMode(ReadAheadMode mode) : previous_(ModeInForce()) {
-  ModeInForce() = mode;
-}
-
-ScopedReadAheadMode::~ScopedReadAheadMode() {
-  ModeInForce() = previous_;
-}
 
 InputFile::InputFile(InputFile&& other) noexcept
     : source(std::exchange(other.source, FileRecord{-1, {}})),

@@ -8,7 +8,7 @@
 // when a trial shows that requests in flight gain nothing (a warm page cache, a local disk that
 // serves one request at a time as fast as several), so that there it costs nothing. Names are
 // looked up relative to their folder, held open, not by walking the whole path every time.
-// Internal to the writer.
+// Forced open or shut by fileio/read_ahead_mode.h. Internal to the writer.
 #pragma once
 
 #include <cstdint>
@@ -17,25 +17,10 @@
 #include <vector>
 
 #include "fileio/file_access.h"
+#include "fileio/read_ahead_mode.h"
 #include "image/sink.h"
 
 namespace tavrine::detail {
-
-// How the window behaves: adapting (the default), or forced open or shut, for tests and
-// measurements. TAVRINE_READ_AHEAD=on or =off in the environment forces it as well.
-enum class ReadAheadMode { kAdaptive, kAlways, kNever };
-
-// Forces a mode while it lives (tests).
-class ScopedReadAheadMode {
- public:
-  explicit ScopedReadAheadMode(ReadAheadMode mode);
-  ~ScopedReadAheadMode();
-  ScopedReadAheadMode(const ScopedReadAheadMode&) = delete;
-  ScopedReadAheadMode& operator=(const ScopedReadAheadMode&) = delete;
-
- private:
-  ReadAheadMode previous_;
-};
 
 // One input file as the writer receives it; closes its file when destroyed.
 struct InputFile {

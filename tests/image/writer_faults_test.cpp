@@ -215,9 +215,8 @@ TEST(WriterReadAhead, GivesTheImageAndReportsOfReadingInOrder) {
   calls.openat = OpenFailingX13;
   const ScopedFileSystemCalls seam(calls);
   std::vector<std::string> images;
-  for (detail::ReadAheadMode mode :
-       {detail::ReadAheadMode::kNever, detail::ReadAheadMode::kAlways}) {
-    const detail::ScopedReadAheadMode forced(mode);
+  for (ReadAheadMode mode : {ReadAheadMode::kNever, ReadAheadMode::kAlways}) {
+    const ScopedReadAheadMode forced(mode);
     ASSERT_TRUE(writer.SaveISO(dir / "result.iso"));
     images.push_back(testing::ReadFile(dir / "result.iso"));
     ASSERT_EQ(writer.UnreadableFiles().size(), 1u);
@@ -230,9 +229,8 @@ TEST(WriterReadAhead, GivesTheImageAndReportsOfReadingInOrder) {
 }
 
 TEST(WriterFaults, FilesRemovedShrunkOrGrownDuringTheBuildKeepTheLayout) {
-  for (detail::ReadAheadMode mode :
-       {detail::ReadAheadMode::kNever, detail::ReadAheadMode::kAlways}) {
-    const detail::ScopedReadAheadMode forced(mode);
+  for (ReadAheadMode mode : {ReadAheadMode::kNever, ReadAheadMode::kAlways}) {
+    const ScopedReadAheadMode forced(mode);
     TempDir dir;
     clsISOWriter writer;
     testing::AddFile(*writer.Root(), dir, "in/first.bin", std::string(100, 'f'));
