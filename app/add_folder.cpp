@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QFile>
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
@@ -21,7 +22,7 @@ namespace fs = std::filesystem;
 namespace tavrine::app {
 namespace {
 
-constexpr QChar kSeparator = QLatin1Char('/');
+constexpr char kSeparator = '/';
 
 std::u16string ToU16(const QString& s) {
   return s.toStdU16String();
@@ -78,40 +79,39 @@ bool IsDirectoryNotLink(const std::string& path) {
 
 // Walks one folder entry, appending its sub-folders to children. False when the folder vanished
 // or may not be read, so that the caller drops it.
-bool WalkOneFolder(const QString& entry, QStringList& children, const WalkHooks& hooks) {
-  const std::string native = NativePath(entry);
-  if (native.size() >= kPathLimit || !IsFolder(entry)) return true;
+bool WalkOneFolder(const std::string& entry, std::vector<std::string>& children,
+                   const WalkHooks& hooks) {
+  if (entry.size() >= kPathLimit || !IsFolder(entry)) return true;
   if (hooks.yield) hooks.yield();
   std::error_code ec;
-  const std::vector<std::string> names = SortedNames(native, ec);
+  const std::vector<std::string> names = SortedNames(entry, ec);
   if (ec) {
     if (ec == std::errc::permission_denied || ec == std::errc::no_such_file_or_directory ||
         ec == std::errc::not_a_directory) {
       return false;
     }
     if (hooks.error) {
-      hooks.error(QStringLiteral("Cannot list the folder ") + entry + QStringLiteral(": ") +
-                  QString::fromStdString(ec.message()));
+      hooks.error(QStringLiteral("Cannot list the folder ") + FromNativePath(entry) +
+                  QStringLiteral(": ") + QString::fromStdString(ec.message()));
     }
     return true;
   }
   for (const std::string& name : names) {
-    const std::string child = native + name;
+    const std::string child = entry + name;
     if (child.size() + 1 >= kPathLimit || !IsDirectoryNotLink(child)) continue;
-    const QString qname = FromNativePath(name);
-    if (HasOddCharacters(qname)) continue;
-    children << entry + qname + kSeparator;
+    if (HasOddCharacters(FromNativePath(name))) continue;
+    children.push_back(child + kSeparator);
   }
   return true;
 }
 
 }  // namespace
 
-QString CleanPath(const QString& path) {
-  QString out;
+std::string CleanPath(const std::string& path) {
+  std::string out;
   out.reserve(path.size());
-  qsizetype i = 0;
-  if (path.startsWith(kSeparator)) {
+  std::size_t i = 0;
+  if (!path.empty() && path[0] == kSeparator) {
     out += kSeparator;
     while (i < path.size() && path[i] == kSeparator) ++i;
   }
@@ -131,8 +131,8 @@ bool HasOddCharacters(const QString& name) {
   return false;
 }
 
-bool IsUsableFile(const QString& path) {
-  const int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+bool IsUsableFile(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return false;
   struct stat st {};
   const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
@@ -140,68 +140,103 @@ bool IsUsableFile(const QString& path) {
   return regular;
 }
 
-bool IsFolder(const QString& path) {
+bool IsFolder(const std::string& path) {
   struct stat st {};
-  return ::stat(NativePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool IsHiddenArchiveOnly(const QString& path) {
-  const QString name = path.section(kSeparator, -1);
+bool IsHiddenArchiveOnly(const std::string& path) {
+  const std::size_t slash = path.rfind(kSeparator);
+  const bool dotName = path.size() > slash + 1 && path[slash + 1] == '.';  // npos + 1 is 0
   struct stat st {};
-  return name.startsWith(QLatin1Char('.')) && ::stat(NativePath(path).c_str(), &st) == 0 &&
-         S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) != 0;
+  return dotName && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+         (st.st_mode & S_IWUSR) != 0;
 }
 
-QStringList ListFiles(const QString& folder, const QString& pattern) {
+std::vector<std::string> ListFiles(const std::string& folder, const QString& pattern) {
   const NamePattern matcher(pattern);
-  const QString base = folder.endsWith(kSeparator) ? folder : folder + kSeparator;
+  const std::string base = folder.ends_with(kSeparator) ? folder : folder + kSeparator;
   std::error_code ec;
-  QStringList names;
-  for (const std::string& name : SortedNames(NativePath(base), ec)) {
-    if (!matcher.Matches(name)) continue;
-    const QString qname = FromNativePath(name);
-    if (IsUsableFile(base + qname)) names << qname;
+  std::vector<std::string> names;
+  for (std::string& name : SortedNames(base, ec)) {
+    if (matcher.Matches(name) && IsUsableFile(base + name)) names.push_back(std::move(name));
   }
   return names;
 }
 
-void GetSubDirectories2016(QStringList& folders, bool recursive, const WalkHooks& hooks) {
+void GetSubDirectories2016(std::vector<std::string>& folders, bool recursive,
+                           const WalkHooks& hooks) {
   // Entries before levelEnd belong to the level being walked; their sub-folders are appended
   // behind them, which gives level order.
-  qsizetype levelEnd = folders.size();
-  qsizetype i = 0;
+  std::size_t levelEnd = folders.size();
+  std::size_t i = 0;
   while (i < folders.size()) {
     if (i == levelEnd) {
       if (!recursive) break;
       levelEnd = folders.size();
     }
-    QStringList children;
+    std::vector<std::string> children;
     if (WalkOneFolder(folders[i], children, hooks)) {
-      folders << children;
+      folders.insert(folders.end(), children.begin(), children.end());
       ++i;
     } else {
-      folders.removeAt(i);
+      folders.erase(folders.begin() + static_cast<std::ptrdiff_t>(i));
       --levelEnd;
     }
   }
 }
 
-void ImportFolderTree(const QString& folder, const QString& pattern, const WalkHooks& hooks,
-                      const std::function<void(const QStringList&)>& take) {
-  QStringList folders{folder.endsWith(kSeparator) ? folder : folder + kSeparator};
+void ImportFolderTree(const std::string& folder, const QString& pattern,
+                      const std::string& imageFolder, const WalkHooks& hooks,
+                      const std::function<void(std::vector<ListedFile>)>& take) {
+  const std::string start = folder.ends_with(kSeparator) ? folder : folder + kSeparator;
+  std::vector<std::string> folders{start};
   GetSubDirectories2016(folders, true, hooks);
-  for (const QString& entry : folders) {
-    const QString base = entry.chopped(1);
-    QStringList paths;
-    for (const QString& name : ListFiles(base, pattern)) {
-      if (name.startsWith(QLatin1Char('~'))) continue;
-      const QString path = base + kSeparator + name;
-      if (IsHiddenArchiveOnly(path)) continue;
-      paths << CleanPath(path);
+  for (const std::string& entry : folders) {
+    const std::string base = entry.substr(0, entry.size() - 1);
+    // The walk builds every entry on the start folder, so what follows it is the way down.
+    std::string inImage = imageFolder;
+    if (base.size() > start.size()) {
+      if (!inImage.empty()) inImage += kSeparator;
+      inImage.append(base, start.size());
     }
-    if (!paths.isEmpty()) take(paths);
+    std::vector<ListedFile> files;
+    for (const std::string& name : ListFiles(base, pattern)) {
+      if (name.starts_with('~')) continue;
+      const std::string path = base + kSeparator + name;
+      if (IsHiddenArchiveOnly(path)) continue;
+      files.push_back({CleanPath(path), inImage});
+    }
+    if (!files.empty()) take(std::move(files));
     if (hooks.yield) hooks.yield();
   }
+}
+
+std::string LocalPathFromDialog(const QString& path) {
+  const std::string native = NativePath(path);
+  struct stat st {};
+  if (!path.contains(QChar::ReplacementCharacter) || ::lstat(native.c_str(), &st) == 0) {
+    return native;
+  }
+  const QStringList parts = path.split(QLatin1Char(kSeparator));
+  std::string real = NativePath(parts.front());  // empty for an absolute path
+  for (qsizetype i = 1; i < parts.size(); ++i) {
+    std::string name = NativePath(parts[i]);
+    if (parts[i].contains(QChar::ReplacementCharacter) &&
+        ::lstat((real + kSeparator + name).c_str(), &st) != 0) {
+      // The entries of the folder as the dialog read them.
+      std::error_code ec;
+      std::vector<std::string> fits;
+      for (const std::string& entry : SortedNames(real.empty() ? "/" : real, ec)) {
+        if (QFile::decodeName(QByteArray::fromStdString(entry)) == parts[i]) fits.push_back(entry);
+      }
+      if (fits.size() != 1) return native;
+      name = fits.front();
+    }
+    real += kSeparator;
+    real += name;
+  }
+  return real;
 }
 
 QString BrowseForFolder(Dialogs& dialogs, QWidget* owner, const QString& title,

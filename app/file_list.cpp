@@ -2,57 +2,140 @@
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFont>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <algorithm>
+#include <iterator>
+
+#include "app/utilities.h"
 
 namespace tavrine::app {
 
+namespace {
+
+QString InImageText(const Placement& placed) {
+  const QString path = QString::fromStdU16String(placed.imagePath);
+  switch (placed.fate) {
+    case Placement::Fate::kIn:
+      return path;
+    case Placement::Fate::kRenamed:
+      return path + QStringLiteral("  (renamed)");
+    case Placement::Fate::kListedBefore:
+      return path + QStringLiteral("  (listed above: goes in once)");
+    case Placement::Fate::kLeftOut:
+      break;
+  }
+  return QStringLiteral("left out: ") + QString::fromStdString(placed.reason);
+}
+
+}  // namespace
+
 int FileListModel::rowCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : static_cast<int>(paths_.size());
+  return parent.isValid() ? 0 : static_cast<int>(files_.size());
+}
+
+int FileListModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : 2;
 }
 
 QVariant FileListModel::data(const QModelIndex& index, int role) const {
-  if (!index.isValid() || index.row() >= paths_.size()) return {};
-  // An item is its text alone, so the list's own tool tip shows over the items too.
-  if (role == Qt::DisplayRole) return paths_[index.row()];
-  return {};
-}
-
-QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int role) const {
-  if (section == 0 && orientation == Qt::Horizontal && role == Qt::DisplayRole) {
-    return QStringLiteral("File(s)");
+  const auto row = static_cast<std::size_t>(index.row());
+  if (!index.isValid() || row >= files_.size()) return {};
+  // No tool tip of the items' own, so the list's tool tip shows over them too.
+  if (index.column() == 0) {
+    return role == Qt::DisplayRole ? QVariant(FromNativePath(files_[row].path)) : QVariant();
+  }
+  if (row >= plan_.size()) return {};
+  const bool marked = plan_[row].fate != Placement::Fate::kIn;
+  if (role == Qt::DisplayRole) return InImageText(plan_[row]);
+  if (role == Qt::FontRole && marked) {
+    QFont font;
+    font.setItalic(true);
+    return font;
   }
   return {};
 }
 
-void FileListModel::Append(const QStringList& paths) {
-  if (paths.isEmpty()) return;
-  const int first = static_cast<int>(paths_.size());
-  beginInsertRows(QModelIndex(), first, first + static_cast<int>(paths.size()) - 1);
-  paths_ << paths;
-  endInsertRows();
+QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
+  if (section == 0) return QStringLiteral("File(s)");
+  if (section == 1) return QStringLiteral("In image");
+  return {};
 }
 
-void FileListModel::RemoveAt(int row) {
-  if (row < 0 || row >= paths_.size()) return;
-  beginRemoveRows(QModelIndex(), row, row);
-  paths_.removeAt(row);
-  endRemoveRows();
+QStringList FileListModel::Paths() const {
+  QStringList paths;
+  for (const ListedFile& file : files_) paths << FromNativePath(file.path);
+  return paths;
+}
+
+QStringList FileListModel::InImage() const {
+  QStringList texts;
+  for (int row = 0; row < rowCount(); ++row)
+    texts << data(index(row, 1), Qt::DisplayRole).toString();
+  return texts;
+}
+
+void FileListModel::Append(std::vector<ListedFile> files) {
+  if (files.empty()) return;
+  const int first = rowCount();
+  beginInsertRows(QModelIndex(), first, first + static_cast<int>(files.size()) - 1);
+  files_.insert(files_.end(), std::make_move_iterator(files.begin()),
+                std::make_move_iterator(files.end()));
+  endInsertRows();
+  emit FilesChanged();
+}
+
+void FileListModel::Remove(std::vector<int> rows) {
+  std::erase_if(rows, [this](int row) { return row < 0 || row >= rowCount(); });
+  std::sort(rows.begin(), rows.end());
+  rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+  if (rows.empty()) return;
+  if (rows.size() == 1) {  // the view keeps its place
+    const int row = rows.front();
+    beginRemoveRows(QModelIndex(), row, row);
+    files_.erase(files_.begin() + row);
+    if (static_cast<std::size_t>(row) < plan_.size()) plan_.erase(plan_.begin() + row);
+    endRemoveRows();
+  } else {  // one pass, however many rows go
+    beginResetModel();
+    std::size_t next = 0, kept = 0;
+    for (std::size_t i = 0; i < files_.size(); ++i) {
+      if (next < rows.size() && static_cast<std::size_t>(rows[next]) == i) {
+        ++next;
+      } else {
+        files_[kept++] = std::move(files_[i]);
+      }
+    }
+    files_.resize(kept);
+    plan_.clear();  // a new plan follows the change
+    endResetModel();
+  }
+  emit FilesChanged();
 }
 
 void FileListModel::Clear() {
   beginResetModel();
-  paths_.clear();
+  files_.clear();
+  plan_.clear();
   endResetModel();
+  emit FilesChanged();
 }
 
 void FileListModel::Swap(int a, int b) {
-  paths_.swapItemsAt(a, b);
-  emit dataChanged(index(a), index(a));
-  emit dataChanged(index(b), index(b));
+  std::swap(files_[static_cast<std::size_t>(a)], files_[static_cast<std::size_t>(b)]);
+  emit dataChanged(index(a, 0), index(a, 1));
+  emit dataChanged(index(b, 0), index(b, 1));
+  emit FilesChanged();
+}
+
+void FileListModel::ShowPlan(std::vector<Placement> placements) {
+  if (placements.size() != files_.size()) return;
+  plan_ = std::move(placements);
+  if (!files_.empty()) emit dataChanged(index(0, 1), index(rowCount() - 1, 1));
 }
 
 FileListView::FileListView(QWidget* parent) : QTreeView(parent) {
@@ -60,16 +143,17 @@ FileListView::FileListView(QWidget* parent) : QTreeView(parent) {
   setRootIsDecorated(false);
   setUniformRowHeights(true);
   setItemsExpandable(false);
-  setSelectionMode(QAbstractItemView::SingleSelection);
+  setSelectionMode(QAbstractItemView::ExtendedSelection);  // Ctrl+A, Shift and Ctrl clicks
   setAcceptDrops(true);
   setDropIndicatorShown(false);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
-  header()->setStretchLastSection(false);
+  header()->setStretchLastSection(true);
 }
 
-int FileListView::SelectedRow() const {
-  const QModelIndexList rows = selectionModel()->selectedRows();
-  return rows.isEmpty() ? -1 : rows.front().row();
+std::vector<int> FileListView::SelectedRows() const {
+  std::vector<int> rows;
+  for (const QModelIndex& index : selectionModel()->selectedRows()) rows.push_back(index.row());
+  return rows;
 }
 
 namespace {
@@ -111,7 +195,7 @@ void FileListView::dropEvent(QDropEvent* event) {
 
 void FileListView::keyPressEvent(QKeyEvent* event) {
   if (event->key() == Qt::Key_Delete) {
-    if (const int row = SelectedRow(); row >= 0) emit RemoveRequested(row);
+    if (std::vector<int> rows = SelectedRows(); !rows.empty()) emit RemoveRequested(rows);
     return;
   }
   QTreeView::keyPressEvent(event);
@@ -119,16 +203,17 @@ void FileListView::keyPressEvent(QKeyEvent* event) {
 
 void FileListView::mouseDoubleClickEvent(QMouseEvent* event) {
   QTreeView::mouseDoubleClickEvent(event);
-  if (const int row = SelectedRow(); row >= 0) emit RemoveRequested(row);
+  if (const QModelIndex at = indexAt(event->position().toPoint()); at.isValid()) {
+    emit RemoveRequested({at.row()});
+  }
 }
 
 void FileListView::mousePressEvent(QMouseEvent* event) {
   dragging_ = true;
   QTreeView::mousePressEvent(event);
-  if (dragCursor_ && indexAt(event->position().toPoint()).isValid()) {
-    viewport()->setCursor(*dragCursor_);
-  }
-  draggedRow_ = SelectedRow();
+  const QModelIndex at = indexAt(event->position().toPoint());
+  if (dragCursor_ && at.isValid()) viewport()->setCursor(*dragCursor_);
+  draggedRow_ = at.isValid() ? at.row() : -1;
 }
 
 void FileListView::mouseMoveEvent(QMouseEvent* event) {
@@ -150,17 +235,21 @@ void FileListView::DragOver(const QPoint& position) {
   if (draggedRow_ < 0 || !under.isValid() || draggedRow_ >= model_.rowCount()) return;
   const int underRow = under.row();
   // Equal texts are never exchanged, so a run of equal paths stays as it is.
-  if (model_.Paths()[draggedRow_] == model_.Paths()[underRow]) return;
+  const std::vector<ListedFile>& files = model_.Files();
+  if (files[static_cast<std::size_t>(draggedRow_)].path ==
+      files[static_cast<std::size_t>(underRow)].path) {
+    return;
+  }
   model_.Swap(draggedRow_, underRow);
-  setCurrentIndex(under);
+  setCurrentIndex(model_.index(underRow, 0));
   draggedRow_ = underRow;
   // Near the top or bottom edge, bring the next item in the drag's direction into view.
   const int edge = sizeHintForRow(0);
   const int y = position.y();
   if (y < edge && underRow > 0) {
-    scrollTo(model_.index(underRow - 1));
+    scrollTo(model_.index(underRow - 1, 0));
   } else if (y >= viewport()->height() - edge && underRow + 1 < model_.rowCount()) {
-    scrollTo(model_.index(underRow + 1));
+    scrollTo(model_.index(underRow + 1, 0));
   }
 }
 

@@ -1,37 +1,55 @@
-// The file list: a one-column view over a plain list of local paths, filled in batches so that
-// a folder of many thousand files goes in at once.
+// The file list: each item is a local file and the image folder it goes to, with a second
+// column that shows where the plan puts it in the image. Filled in batches, so that a folder of
+// many thousand files goes in at once.
 #pragma once
 
-#include <QAbstractListModel>
+#include <QAbstractTableModel>
 #include <QCursor>
 #include <QList>
 #include <QStringList>
 #include <QTreeView>
 #include <QUrl>
 #include <optional>
+#include <string>
+#include <vector>
+
+#include "app/image_plan.h"
 
 namespace tavrine::app {
 
-class FileListModel : public QAbstractListModel {
+class FileListModel : public QAbstractTableModel {
   Q_OBJECT
 
  public:
-  using QAbstractListModel::QAbstractListModel;
+  using QAbstractTableModel::QAbstractTableModel;
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  int columnCount(const QModelIndex& parent = QModelIndex()) const override;
   QVariant data(const QModelIndex& index, int role) const override;
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
-  const QStringList& Paths() const { return paths_; }
-  // Appends paths at the end, in one insertion.
-  void Append(const QStringList& paths);
-  void RemoveAt(int row);
+  const std::vector<ListedFile>& Files() const { return files_; }
+  // The texts of the first column, in order.
+  QStringList Paths() const;
+  // The texts of the "In image" column, in order.
+  QStringList InImage() const;
+  // Appends at the end, in one insertion.
+  void Append(std::vector<ListedFile> files);
+  // Removes the given rows (in any order).
+  void Remove(std::vector<int> rows);
   void Clear();
-  // Exchanges the texts of two rows.
+  // Exchanges two rows.
   void Swap(int a, int b);
+  // Where each file goes, one placement per row in order.
+  void ShowPlan(std::vector<Placement> placements);
+
+ signals:
+  // After any change of the files or their order.
+  void FilesChanged();
 
  private:
-  QStringList paths_;
+  std::vector<ListedFile> files_;
+  std::vector<Placement> plan_;  // may lag behind files_ until the next plan arrives
 };
 
 // The view: accepts dropped file lists, removes with Delete or a double-click, and reorders an
@@ -47,8 +65,8 @@ class FileListView : public QTreeView {
 
  signals:
   void FilesDropped(const QList<QUrl>& urls);
-  // Delete key or double-click on the selected row.
-  void RemoveRequested(int row);
+  // Delete key on the selected rows, or a double-click on one.
+  void RemoveRequested(std::vector<int> rows);
 
  protected:
   void dragEnterEvent(QDragEnterEvent* event) override;
@@ -61,7 +79,7 @@ class FileListView : public QTreeView {
   void mouseReleaseEvent(QMouseEvent* event) override;
 
  private:
-  int SelectedRow() const;
+  std::vector<int> SelectedRows() const;
   void DragOver(const QPoint& position);
 
   FileListModel model_;

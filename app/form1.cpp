@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QConicalGradient>
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
@@ -14,20 +13,24 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPalette>
-#include <QPen>
 #include <QPixmap>
 #include <QPushButton>
+#include <QSvgRenderer>
 #include <algorithm>
 #include <utility>
 
 #include "app/add_folder.h"
 #include "app/dialogs.h"
 #include "app/file_list.h"
+#include "app/size_meter.h"
 #include "app/utilities.h"
 #include "tree/errors.h"
+#include "tree/text.h"
 
 namespace tavrine::app {
 namespace {
+
+constexpr char kDefaultFileName[] = "result.iso";
 
 // Positions of the controls are kept in twips, as designed: 15 twips are one logical pixel.
 constexpr int kTwipsPerPixel = 15;
@@ -60,77 +63,70 @@ QPoint CursorHotSpot(const QByteArray& file) {
   return {word(10), word(12)};
 }
 
-// Why the root refused a listed file without an error: the name it would have in the image.
-QString RefusalReason(const QString& path) {
-  if (path.section(QLatin1Char('/'), -1).contains(QLatin1Char('\\'))) {
-    return QStringLiteral("its name holds \"\\\", which names in the image cannot hold");
-  }
-  return QStringLiteral("a file of the same name is already in it");
+// The local bytes of a file URL's path; a name that is not UTF-8 stays percent-encoded in it.
+std::string LocalPathOf(const QUrl& url) {
+  return QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString();
 }
 
-// The application's icon: a disc with a hub and a centre hole, drawn at the sizes that window
-// managers ask for, so that no image file has to ship with the program.
-QIcon DiscIcon() {
+// The part of a local path after its last "/".
+std::string LastName(const std::string& path) {
+  return path.substr(path.rfind('/') + 1);  // npos + 1 is 0
+}
+
+// The application's icon, the same drawing that the desktop shows: rendered at the sizes that
+// window managers ask for, so that no image plug-in is needed at run time.
+QIcon AppIcon() {
+  QSvgRenderer drawing(QStringLiteral(":/tavrine.svg"));
   QIcon icon;
   for (const int size : {16, 24, 32, 48, 64, 128, 256}) {
     QPixmap pixmap(size, size);
     pixmap.fill(Qt::transparent);
     QPainter p(&pixmap);
-    p.setRenderHint(QPainter::Antialiasing);
-    const QPointF centre(size / 2.0, size / 2.0);
-    const double rim = std::max(1.0, size / 32.0);
-    const double r = (size - rim) / 2.0;  // the rim's outer edge touches the pixmap's edge
-    // The data side's sheen: silver with a faint blue and rose by turns.
-    QConicalGradient sheen(centre, 45);
-    const QColor silver(0xD8, 0xDC, 0xE2);
-    sheen.setColorAt(0.0, silver);
-    sheen.setColorAt(0.15, QColor(0xA8, 0xC8, 0xF0));
-    sheen.setColorAt(0.3, silver);
-    sheen.setColorAt(0.5, QColor(0xF5, 0xF7, 0xFA));
-    sheen.setColorAt(0.65, QColor(0xF0, 0xC0, 0xD8));
-    sheen.setColorAt(0.8, silver);
-    sheen.setColorAt(1.0, silver);
-    p.setPen(QPen(QColor(0x70, 0x78, 0x84), rim));
-    p.setBrush(sheen);
-    p.drawEllipse(centre, r, r);
-    p.setPen(Qt::NoPen);
-    p.setBrush(QColor(0xF2, 0xF3, 0xF5));
-    p.drawEllipse(centre, r * 0.34, r * 0.34);
-    p.setCompositionMode(QPainter::CompositionMode_Clear);
-    p.drawEllipse(centre, r * 0.14, r * 0.14);
+    drawing.render(&p);
     p.end();
     icon.addPixmap(pixmap);
   }
   return icon;
 }
 
-// How many listed files a message names before it only counts the rest.
-constexpr std::size_t kNamedInMessage = 30;
-
 }  // namespace
 
 Form1::Form1(Dialogs& dialogs, QString programFolder, QWidget* parent)
-    : QWidget(parent), dialogs_(dialogs), programFolder_(std::move(programFolder)) {
+    : QWidget(parent),
+      dialogs_(dialogs,
+               [this] {
+                 QMetaObject::invokeMethod(
+                     this, [this] { FinishJob(); }, Qt::QueuedConnection);
+               }),
+      programFolder_(std::move(programFolder)) {
   setObjectName(QStringLiteral("Form1"));
   BuildControls();
   Load();
 }
 
 Form1::~Form1() {
-  if (job_) job_->CancelAndWait();
+  if (job_) job_->StopAndWait();
   while (busyDepth_ > 0) SetBusy(false);
 }
 
-const QStringList& Form1::ListedFiles() const {
+QStringList Form1::ListedFiles() const {
   return ListView1_->Model().Paths();
 }
 
-bool Form1::ItemInList(const QString& path) const {
-  return ListedFiles().contains(path);
+const FileListModel& Form1::List() const {
+  return ListView1_->Model();
+}
+
+bool Form1::ItemInList(const std::string& path) const {
+  const std::vector<ListedFile>& files = List().Files();
+  return std::any_of(files.begin(), files.end(),
+                     [&](const ListedFile& file) { return file.path == path; });
 }
 
 void Form1::BuildControls() {
-  setFixedSize(Px(8040), Px(10215));
+  // The designed size is the smallest; a larger window gives the list the room.
+  resize(Px(8040), Px(10215));
+  setMinimumSize(size());
   setFont(WindowFont(9));
 
   auto button = [this](const char* name, const char* caption, QWidget* parent, int l, int t, int w,
@@ -156,7 +152,7 @@ void Form1::BuildControls() {
   };
 
   // Created in the window's tab order.
-  QPushButton* help = button("PushButton3", "Help", this, 120, 120, 7800, 405);
+  QPushButton* help = button("PushButton3", "&Help", this, 120, 120, 7800, 405);
   connect(help, &QPushButton::clicked, this, &Form1::Help);
 
   ListView1_ = new FileListView(this);
@@ -164,17 +160,21 @@ void Form1::BuildControls() {
   ListView1_->setToolTip(QStringLiteral(
       "Drag and drop files here. Double-click item to remove it. Move | line to right and out of "
       "window to reveal full names."));
-  Place(ListView1_, 120, 630, 7800, 2535);
+  // The list gives one line of its designed height to the size meter below it.
+  Place(ListView1_, 120, 630, 7800, 2235);
   connect(ListView1_, &FileListView::FilesDropped, this, &Form1::DropFiles);
-  connect(ListView1_, &FileListView::RemoveRequested, this, &Form1::RemoveItem);
+  connect(ListView1_, &FileListView::RemoveRequested, this, &Form1::RemoveItems);
+  meter_ = new SizeMeter(ListView1_->Model(), this);
+  meter_->setObjectName(QStringLiteral("SizeMeter"));
+  Place(meter_, 120, 2880, 7800, 270);
 
-  connect(button("PushButton1", "Add File(s)", this, 120, 3250, 3840, 405), &QPushButton::clicked,
+  connect(button("PushButton1", "&Add File(s)", this, 120, 3250, 3840, 405), &QPushButton::clicked,
           this, &Form1::AddFiles);
-  connect(button("PushButton4", "Add All File(s) In Folder", this, 4080, 3250, 3840, 405),
+  connect(button("PushButton4", "Add All File(s) In F&older", this, 4080, 3250, 3840, 405),
           &QPushButton::clicked, this, &Form1::AddAllInFolder);
-  connect(button("PushButton6", "Clear List", this, 120, 3760, 3840, 405), &QPushButton::clicked,
+  connect(button("PushButton6", "&Clear List", this, 120, 3760, 3840, 405), &QPushButton::clicked,
           this, &Form1::ClearList);
-  connect(button("PushButton7", "Load Sample/Example Files", this, 4080, 3760, 3840, 405),
+  connect(button("PushButton7", "Load &Sample/Example Files", this, 4080, 3760, 3840, 405),
           &QPushButton::clicked, this, &Form1::LoadSamples);
 
   QGroupBox* frame2 = frame("Frame2", "ISO Type", 120, 4230, 7800, 825);
@@ -222,12 +222,19 @@ void Form1::BuildControls() {
   for (const IdentifierField& f : identifierFields_) f.edit->installEventFilter(this);
 
   QGroupBox* frame3 = frame("Frame3", "Save Results To This Folder", 120, 8220, 7800, 810);
-  Text1_ = lineEdit("Text1", frame3, 240, 300, 6495, 345);
-  connect(button("PushButton9", "...", frame3, 6840, 300, 720, 345), &QPushButton::clicked, this,
+  // The folder, its "...", and the image file's name.
+  Text1_ = lineEdit("Text1", frame3, 240, 300, 4560, 345);
+  connect(button("PushButton9", "...", frame3, 4860, 300, 720, 345), &QPushButton::clicked, this,
           &Form1::PickOutputFolder);
+  fileName_ = lineEdit("FileName", frame3, 5700, 300, 1860, 345);
+  fileName_->setToolTip(QStringLiteral("The name of the image file"));
+  fileName_->setPlaceholderText(QString::fromLatin1(kDefaultFileName));
 
-  connect(button("PushButton2", "Start Creating ISO", this, 120, 9160, 7800, 405),
+  connect(button("PushButton2", "Start C&reating ISO", this, 120, 9160, 5760, 405),
           &QPushButton::clicked, this, &Form1::CreateIso);
+  QPushButton* stop = button("StopButton", "S&top", this, 5940, 9160, 1980, 405);
+  stop->setEnabled(false);
+  connect(stop, &QPushButton::clicked, this, [this] { job_->Stop(); });
 
   ProgressBar1_ = new StatusBar(this);
   ProgressBar1_->setObjectName(QStringLiteral("ProgressBar1"));
@@ -237,6 +244,32 @@ void Form1::BuildControls() {
   ProgressBar1_->setAlignment(Qt::AlignCenter);
   ProgressBar1_->SetText(QStringLiteral("Progress Bar"));
   Place(ProgressBar1_, 120, 9690, 7800, 405);
+
+  // Beyond the designed size the list takes the extra height, everything below it moves down,
+  // and the controls of each row share the extra width.
+  constexpr Anchors::Share kRow{0, 1, 1, 0}, kLeft{0, 1, 0.5, 0}, kRight{0.5, 1, 0.5, 0},
+      kWider{0, 0, 1, 0}, kEnd{1, 0, 0, 0};
+  const std::pair<const char*, Anchors::Share> shares[] = {
+      {"PushButton3", kWider}, {"ListView1", {0, 0, 1, 1}},
+      {"SizeMeter", kRow},     {"PushButton1", kLeft},
+      {"PushButton4", kRight}, {"PushButton6", kLeft},
+      {"PushButton7", kRight}, {"Frame2", kRow},
+      {"Combo1", kWider},      {"Frame1", kRow},
+      {"Text7", kWider},       {"Text2", kWider},
+      {"Text3", kWider},       {"Text4", kWider},
+      {"Text5", kWider},       {"Text6", kWider},
+      {"Frame3", kRow},        {"Text1", kWider},
+      {"PushButton9", kEnd},   {"FileName", kEnd},
+      {"PushButton2", kRow},   {"StopButton", {1, 1, 0, 0}},
+      {"ProgressBar1", kRow}};
+  for (const auto& [name, share] : shares) {
+    anchors_.Add(findChild<QWidget*>(QString::fromLatin1(name)), share);
+  }
+}
+
+void Form1::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  anchors_.Apply(size() - minimumSize());
 }
 
 void Form1::Load() {
@@ -245,17 +278,26 @@ void Form1::Load() {
   trap.Run(2, [this] { LoadHandCursor(); });
   trap.Run(3, [this] {
     setWindowTitle(QString::fromLatin1(kProductName));
-    QApplication::setWindowIcon(DiscIcon());
+    QApplication::setWindowIcon(AppIcon());
   });
-  trap.Run(4, [] {
-    QGuiApplication::setApplicationDisplayName(SetAppTitle(QString::fromLatin1(kProductName)));
-  });
-  trap.Run(5, [this] { ListView1_->header()->resizeSection(0, Px(7000)); });
+  trap.Run(4, [] { SetApplicationTitle(SetAppTitle(QString::fromLatin1(kProductName))); });
+  // "File(s)" leaves room for "In image" beside it.
+  trap.Run(5, [this] { ListView1_->header()->resizeSection(0, Px(4500)); });
   trap.Run(6, [this] {
     connect(Text1_, &QLineEdit::textChanged, this, [this](const QString& text) {
       settings_.Write(QString::fromLatin1(key::kOutputFolder), text);
     });
-    Text1_->setText(settings_.Read(QString::fromLatin1(key::kOutputFolder), DesktopFolder()));
+    Text1_->setText(StoredOutputFolder(
+        settings_.Read(QString::fromLatin1(key::kOutputFolder), DesktopFolder())));
+  });
+  trap.Run(6, [this] {
+    connect(fileName_, &QLineEdit::textChanged, this, [this](const QString& text) {
+      settings_.Write(QString::fromLatin1(key::kFileName), text);
+    });
+    fileName_->setText(
+        settings_.Read(QString::fromLatin1(key::kFileName), QString::fromLatin1(kDefaultFileName)));
+    restoreGeometry(QByteArray::fromBase64(
+        settings_.Read(QString::fromLatin1(key::kGeometry), QString()).toLatin1()));
   });
   trap.Run(7, [this] { SelectStoredIsoType(); });
   trap.Run(8, [this] {
@@ -267,14 +309,33 @@ void Form1::Load() {
             [this] { SetStatus(QStringLiteral("Writing path table")); });
     connect(job_.get(), &BuildJob::WritingDirectoryRecords, this,
             [this] { SetStatus(QStringLiteral("Writing directory records")); });
+    // The bar follows the bytes written, which move inside large files too; the percentage of
+    // "Writing files" comes before each file and never reaches the end.
     connect(job_.get(), &BuildJob::WritingFiles, this, [this](int percent) {
-      ProgressBar1_->setValue(std::clamp(percent, 0, 100));
       SetStatus(QStringLiteral("Writing files (") + QString::number(percent) +
                 QStringLiteral("%)"));
     });
-    connect(job_.get(), &BuildJob::WritingFinished, this,
-            [this] { SetStatus(QStringLiteral("Ready")); });
-    connect(job_.get(), &BuildJob::Finished, this, &Form1::FinishJob);
+    connect(job_.get(), &BuildJob::Written, ProgressBar1_, &QProgressBar::setValue);
+    connect(job_.get(), &BuildJob::WritingFinished, this, [this] {
+      ProgressBar1_->setValue(100);
+      SetStatus(QStringLiteral("Ready"));
+    });
+    connect(job_.get(), &BuildJob::Adding, this,
+            [this](int number, int count, const QString& name) {
+              ProgressBar1_->setValue(qRound(static_cast<double>(number) / count * 100.0));
+              SetStatus(QStringLiteral("Processing: ") + name);
+            });
+    connect(job_.get(), &BuildJob::FilesAdded, this, [this] {
+      EndAdding();
+      ProgressBar1_->setValue(0);
+      SetStatus(QStringLiteral("Progress Bar"));
+    });
+    connect(job_.get(), &BuildJob::Finished, this,
+            [this](BuildJob::Outcome outcome, const QString& error) {
+              EndAdding();
+              ended_ = Ended{outcome, error};
+              FinishJob();
+            });
   });
   trap.Run(9, [this] { FillIdentifierFields(); });
 }
@@ -317,7 +378,12 @@ void Form1::SelectStoredIsoType() {
     Combo1_->addItems({QStringLiteral("ISO9660"), QStringLiteral("Joliet")});
     Combo1_->setCurrentIndex(-1);
   }
-  connect(Combo1_, &QComboBox::currentIndexChanged, this, &Form1::StoreIsoType);
+  // The fields show and edit the chosen volume's identifiers at once: fields left showing the
+  // other volume's values would write them into the chosen one when they lose the focus.
+  connect(Combo1_, &QComboBox::currentIndexChanged, this, [this] {
+    StoreIsoType();
+    FillIdentifierFields();
+  });
   const QString stored = settings_.Read(QString::fromLatin1(key::kIsoType), QStringLiteral("0"));
   bool ok = false;
   const int index = stored.trimmed().toInt(&ok);
@@ -339,7 +405,7 @@ void Form1::StoreIsoType() {
 
 void Form1::FillIdentifierFields() {
   const int index = Combo1_->currentIndex();
-  if (index != 0 && index != 1) return;
+  if (!clsISOWrt_ || (index != 0 && index != 1)) return;
   const bool joliet = index == 1;
   // The order in which the fields are filled: Application, Data Preparer, Publisher, System,
   // Volume, Volume Set.
@@ -386,11 +452,13 @@ void Form1::LockJobControls(bool locked) {
   for (const IdentifierField& f : identifierFields_) f.edit->setReadOnly(locked);
   Text1_->setReadOnly(locked);
   Combo1_->setEnabled(!locked);
+  fileName_->setReadOnly(locked);
   findChild<QPushButton*>(QStringLiteral("PushButton9"))->setEnabled(!locked);
+  findChild<QPushButton*>(QStringLiteral("StopButton"))->setEnabled(locked);
 }
 
-void Form1::Append(const QStringList& paths) {
-  ListView1_->Model().Append(paths);
+void Form1::Append(std::vector<ListedFile> files) {
+  ListView1_->Model().Append(std::move(files));
 }
 
 // "Start Creating ISO".
@@ -404,91 +472,118 @@ void Form1::CreateIso() {
     return;
   }
   const QString folder = Text1_->text();
-  if (!IsFolder(folder)) {
+  if (!IsFolder(NativePath(folder))) {
     dialogs_.Message(this, QStringLiteral("Folder does not exist. Please select another folder."));
     buildInProgress_ = false;
     return;
   }
-  LockJobControls(true);
-  QCoreApplication::processEvents();
-
-  trap.Run(5, [this] { clsISOWrt_->VolumeCreation(DateTime::LocalNow()); });
-  std::shared_ptr<clsISODirectory> root;
-  trap.Run(6, [this, &root] {
-    root = clsISOWrt_->DirByPath(u"\\");
-    // Every job starts from an empty image, so that files taken off the list stay out of it.
-    root->Clear();
-  });
-  notAdded_.clear();
-
-  const qsizetype n = ListedFiles().size();
-  SetBusy(true);
-  for (qsizetype i = 1; i <= n && !abandonJob_; ++i) {
-    const qsizetype m = ListedFiles().size();
-    if (i > m) break;
-    ProgressBar1_->setValue(qRound(static_cast<double>(i) / static_cast<double>(m) * 100.0));
-    const QString path = ListedFiles()[i - 1];
-    SetStatus(QStringLiteral("Processing: ") + path.section(QLatin1Char('/'), -1));
-    QCoreApplication::processEvents();
-    if (abandonJob_ || !root) break;
-    trap.Run(7, [&] {
-      try {
-        if (root->Files().Add(NativePath(path)) == nullptr) {
-          notAdded_.push_back({path, RefusalReason(path)});
-        }
-      } catch (const std::exception& e) {
-        notAdded_.push_back({path, QString::fromUtf8(e.what())});
-        throw;  // and the error dialog, as for any failing step
-      }
-    });
-  }
-  SetBusy(false);
-  if (abandonJob_) {
+  const QString name = fileName_->text().trimmed().isEmpty() ? QString::fromLatin1(kDefaultFileName)
+                                                             : fileName_->text().trimmed();
+  if (name.contains(QLatin1Char('/')) || name == QStringLiteral(".") ||
+      name == QStringLiteral("..")) {
+    dialogs_.Message(this,
+                     QStringLiteral("The image file name \"") + name +
+                         QStringLiteral("\" cannot be used. Please give a name without \"/\"."));
     buildInProgress_ = false;
     return;
   }
-
-  const QString output = folder +
-                         (folder.endsWith(QLatin1Char('/')) ? QString() : QStringLiteral("/")) +
-                         QStringLiteral("result.iso");
-  ProgressBar1_->setValue(0);
-  SetStatus(QStringLiteral("Progress Bar"));
-  if (!trap.Run(10, [&] { job_->Start(NativePath(output)); })) {
-    FinishJob(BuildJob::Outcome::kNotCreated, QString());
+  LockJobControls(true);
+  trap.Run(5, [this] { clsISOWrt_->VolumeCreation(DateTime::LocalNow()); });
+  building_ = List().Files();
+  output_ = NativePath(
+      folder + (folder.endsWith(QLatin1Char('/')) ? QString() : QStringLiteral("/")) + name);
+  // The files go into the image on the build's own thread, so that no box the window shows
+  // meanwhile holds the build up.
+  SetBusy(true);
+  adding_ = true;
+  if (!trap.Run(7, [this] { job_->Start(building_, output_); })) {
+    EndAdding();
+    ended_ = Ended{BuildJob::Outcome::kFailed, QStringLiteral("The build could not start.")};
+    FinishJob();
   }
 }
 
-void Form1::FinishJob(BuildJob::Outcome outcome, const QString& error) {
-  if (outcome == BuildJob::Outcome::kFailed) {
+void Form1::EndAdding() {
+  if (std::exchange(adding_, false)) SetBusy(false);
+}
+
+// The end of a build, once no box is open: "Done." never opens over another box, and a close
+// question still open is closed, since there is nothing left to stop.
+void Form1::FinishJob(const QString& note) {
+  if (!ended_) return;
+  if (dialogs_.AnyOpen()) {
+    if (closeQuestionOpen_) dialogs_.Dismiss();
+    return;
+  }
+  const auto [outcome, error] = *std::exchange(ended_, std::nullopt);
+  if (outcome != BuildJob::Outcome::kCreated) {
+    // The bar tells how the build ended, not the last phase it reached.
+    ProgressBar1_->setValue(0);
+    SetStatus(outcome == BuildJob::Outcome::kCancelled    ? QStringLiteral("Stopped")
+              : outcome == BuildJob::Outcome::kNotCreated ? QStringLiteral("Not created")
+                                                          : QStringLiteral("Failed"));
+  }
+  if (outcome == BuildJob::Outcome::kInternal) {
     Trap(dialogs_, this, QString::fromLatin1(location::kCreateIso)).Report(error, 10);
   }
-  if (outcome != BuildJob::Outcome::kCancelled) {
-    const bool created = outcome == BuildJob::Outcome::kCreated;
-    dialogs_.Message(this, created ? QStringLiteral("Done.") : QStringLiteral("Fail to create."));
-    if (created) ReportNotInImage();
+  if (outcome == BuildJob::Outcome::kCreated) {
+    dialogs_.Message(this, QStringLiteral("Done.") + note);
+    ReportNotInImage();
+  } else if (outcome != BuildJob::Outcome::kCancelled) {
+    // Which file, and why: the writer's message, or the folder's answer to a new file.
+    const QString why = outcome == BuildJob::Outcome::kNotCreated
+                            ? QStringLiteral("The image ") + FromNativePath(output_) +
+                                  QStringLiteral(" cannot be created: ") + WhyNotCreated(output_)
+                            : error;
+    dialogs_.Message(this, QStringLiteral("Fail to create.\r\n\r\n") + why);
   }
   LockJobControls(false);
   buildInProgress_ = false;
   emit JobFinished();
 }
 
-// After "Done.": the listed files that did not go into the image whole, and why.
+// After "Done.": the listed files that went in under new names, or not whole, or not at all.
 void Form1::ReportNotInImage() {
-  std::vector<NotInImage> missing = notAdded_;
+  std::vector<Note> renamed, missing;
+  const std::vector<Placement>& placements = job_->Placements();
+  for (std::size_t i = 0; i < placements.size() && i < building_.size(); ++i) {
+    const Placement& placed = placements[i];
+    if (placed.fate == Placement::Fate::kRenamed) {
+      renamed.push_back({building_[i].path, QStringLiteral("in the image as ") +
+                                                QString::fromStdU16String(placed.imagePath) +
+                                                QStringLiteral(": ") +
+                                                QString::fromStdString(placed.reason)});
+    } else if (placed.fate == Placement::Fate::kLeftOut) {
+      missing.push_back({building_[i].path, QString::fromStdString(placed.reason)});
+    }
+  }
+  // Joliet names that Windows could not use, or too long for their records (a folder is
+  // named by its path in the image).
+  for (const JolietRename& r : clsISOWrt_->JolietRenames()) {
+    const std::string where = r.LocalPath.empty() ? text::ToUtf8(r.ImagePath) : r.LocalPath;
+    renamed.push_back({where, QStringLiteral("named ") + QString::fromStdU16String(r.JolietName) +
+                                  QStringLiteral(" on Windows: ") +
+                                  QString::fromStdString(r.Reason)});
+  }
   for (const UnreadableFile& f : clsISOWrt_->UnreadableFiles()) {
-    missing.push_back({FromNativePath(f.LocalPath),
-                       QStringLiteral("could not be read: ") + QString::fromUtf8(f.Reason)});
+    missing.push_back(
+        {f.LocalPath, QStringLiteral("could not be read: ") + QString::fromUtf8(f.Reason)});
   }
-  if (missing.empty()) return;
-  QString text = QStringLiteral("Some listed files are not in the image, or not whole:");
-  const std::size_t named = std::min(missing.size(), kNamedInMessage);
-  for (std::size_t i = 0; i < named; ++i) {
-    text += QStringLiteral("\r\n") + missing[i].path + QStringLiteral(" - ") + missing[i].reason;
+  if (missing.empty() && renamed.empty()) return;
+  QStringList text, details;
+  if (!renamed.empty()) {
+    text << QStringLiteral("%1 listed file(s) went in under another name.").arg(renamed.size());
   }
-  if (missing.size() > named) {
-    text += QStringLiteral("\r\n... and %1 more.").arg(missing.size() - named);
+  if (!missing.empty()) {
+    text << QStringLiteral("%1 listed file(s) are not in the image, or not whole.")
+                .arg(missing.size());
   }
-  dialogs_.Message(this, text);
+  for (const std::vector<Note>* notes : {&missing, &renamed}) {
+    for (const Note& note : *notes) {
+      details << FromNativePath(note.path) + QStringLiteral(" - ") + note.what;
+    }
+  }
+  dialogs_.Details(this, text.join(QLatin1Char(' ')), details.join(QLatin1Char('\n')));
 }
 
 // "Add File(s)".
@@ -503,11 +598,13 @@ void Form1::AddFiles() {
   if (paths.isEmpty()) return;
   trap.Run(3, [&] {
     // One file goes in as the dialog named it; several are cleaned, as paths composed from a
-    // folder and a name are.
-    if (paths.size() > 1) {
-      for (QString& path : paths) path = CleanPath(path);
+    // folder and a name are. Files added on their own go to the image's root.
+    std::vector<ListedFile> files;
+    for (const QString& path : paths) {
+      const std::string local = LocalPathFromDialog(path);
+      files.push_back({paths.size() > 1 ? CleanPath(local) : local, {}});
     }
-    Append(paths);
+    Append(std::move(files));
   });
 }
 
@@ -543,8 +640,9 @@ void Form1::AddAllInFolder() {
     Trap scan(dialogs_, this, QString::fromLatin1(location::kFolderScan));
     const WalkHooks hooks{[] { QCoreApplication::processEvents(); },
                           [&scan](const QString& description) { scan.Report(description, 2); }};
-    ImportFolderTree(folder, QStringLiteral("*.") + extension, hooks,
-                     [this](const QStringList& paths) { Append(paths); });
+    // The folder's files and sub-folders go to the image's root, each sub-folder as a folder.
+    ImportFolderTree(NativePath(folder), QStringLiteral("*.") + extension, {}, hooks,
+                     [this](std::vector<ListedFile> files) { Append(std::move(files)); });
   });
   SetBusy(false);
 }
@@ -554,25 +652,28 @@ void Form1::DropFiles(const QList<QUrl>& urls) {
   Trap scan(dialogs_, this, QString::fromLatin1(location::kFolderScan));
   const WalkHooks hooks{[] { QCoreApplication::processEvents(); },
                         [&scan](const QString& description) { scan.Report(description, 2); }};
-  QStringList files;
+  std::vector<ListedFile> files;
   for (const QUrl& url : urls) {
     if (!url.isLocalFile()) continue;
-    const QString path = url.toLocalFile();
+    const std::string path = LocalPathOf(url);
     if (!IsFolder(path)) {
-      files << path;
+      files.push_back({path, {}});
       continue;
     }
     Append(std::exchange(files, {}));
-    ImportFolderTree(path, QStringLiteral("*.*"), hooks,
-                     [this](const QStringList& paths) { Append(paths); });
+    // A dropped folder goes into the image as a folder of its own name.
+    std::string folder = path;
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    ImportFolderTree(path, QStringLiteral("*.*"), LastName(folder), hooks,
+                     [this](std::vector<ListedFile> found) { Append(std::move(found)); });
   }
-  Append(files);
+  Append(std::move(files));
 }
 
 // Delete key and double-click.
-void Form1::RemoveItem(int row) {
-  if (Busy() || buildInProgress_ || ListedFiles().isEmpty()) return;
-  ListView1_->Model().RemoveAt(row);
+void Form1::RemoveItems(const std::vector<int>& rows) {
+  if (Busy() || buildInProgress_) return;
+  ListView1_->Model().Remove(rows);
 }
 
 void Form1::ClearList() {
@@ -586,11 +687,12 @@ void Form1::LoadSamples() {
   Trap trap(dialogs_, this, QString::fromLatin1(location::kLoadSamples));
   const QString folder = programFolder_ + QStringLiteral("/Samples/");
   trap.Run(1, [&] {
-    QStringList paths;
-    for (const QString& name : ListFiles(folder, QStringLiteral("*.*"))) {
-      if (!ItemInList(folder + name)) paths << folder + name;
+    const std::string local = NativePath(folder);
+    std::vector<ListedFile> files;
+    for (const std::string& name : ListFiles(local, QStringLiteral("*.*"))) {
+      if (!ItemInList(local + name)) files.push_back({local + name, {}});
     }
-    Append(paths);
+    Append(std::move(files));
   });
   bool open = false;
   trap.Run(3, [&] {
@@ -622,20 +724,36 @@ void Form1::closeEvent(QCloseEvent* event) {
   Trap trap(dialogs_, this, QString::fromLatin1(location::kClose));
   if (buildInProgress_) {
     bool stop = false;
+    closeQuestionOpen_ = true;
     trap.Run(1, [&] {
       stop = dialogs_.Question(this, QStringLiteral("An image is being created. Stop it and "
                                                     "close the window? The unfinished image "
                                                     "will be removed."));
     });
+    closeQuestionOpen_ = false;
+    if (ended_) {
+      // The build ended while the question was open: there is nothing left to stop.
+      event->ignore();
+      FinishJob(
+          QStringLiteral("\r\n\r\nThe image was finished before the question was "
+                         "answered, so it was kept."));
+      return;
+    }
     if (!stop) {
       event->ignore();
       return;
     }
-    abandonJob_ = true;
-    trap.Run(2, [this] {
-      if (job_) job_->CancelAndWait();
-    });
+    // The answer counts for what is on disk when it is given: a finished image stays.
+    BuildJob::Outcome outcome = BuildJob::Outcome::kCancelled;
+    trap.Run(2, [&] { outcome = job_->StopAndWait(); });
+    if (outcome == BuildJob::Outcome::kCreated) {
+      dialogs_.Message(this, QStringLiteral("The image was finished before it could be "
+                                            "stopped, so it was kept:\r\n") +
+                                 FromNativePath(output_));
+    }
   }
+  settings_.Write(QString::fromLatin1(key::kGeometry),
+                  QString::fromLatin1(saveGeometry().toBase64()));
   event->accept();
 }
 

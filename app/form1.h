@@ -15,7 +15,10 @@
 #include <string_view>
 #include <vector>
 
+#include "app/anchors.h"
 #include "app/build_job.h"
+#include "app/dialogs.h"
+#include "app/image_plan.h"
 #include "app/settings.h"
 #include "image/writer.h"
 
@@ -26,7 +29,9 @@ class QPushButton;
 namespace tavrine::app {
 
 class Dialogs;
+class FileListModel;
 class FileListView;
+class SizeMeter;
 
 // A progress bar that shows its text exactly as set ("%" signs in file names included).
 class StatusBar : public QProgressBar {
@@ -54,13 +59,15 @@ class Form1 : public QWidget {
 
   clsISOWriter& Writer() { return *clsISOWrt_; }
   // The list's texts, in order.
-  const QStringList& ListedFiles() const;
+  QStringList ListedFiles() const;
+  // The list with its "In image" column.
+  const FileListModel& List() const;
   // True while the hourglass shows (a job adds files, or a folder import runs).
   bool Busy() const { return busyDepth_ > 0; }
   // True from a "Start Creating ISO" click to the end of its job.
   bool BuildInProgress() const { return buildInProgress_; }
-  // True when some item's text equals path exactly.
-  bool ItemInList(const QString& path) const;
+  // True when some item's local path equals path exactly.
+  bool ItemInList(const std::string& path) const;
 
  signals:
   // Every text the progress bar shows, in order.
@@ -71,6 +78,7 @@ class Form1 : public QWidget {
  protected:
   void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   struct IdentifierField {
@@ -80,9 +88,10 @@ class Form1 : public QWidget {
     std::u16string (clsISOWriter::*get)(bool) const;
     void (clsISOWriter::*set)(bool, std::u16string_view);
   };
-  struct NotInImage {
-    QString path;
-    QString reason;
+  // A listed file that went in under a new name, or not at all.
+  struct Note {
+    std::string path;
+    QString what;
   };
 
   void BuildControls();
@@ -94,7 +103,8 @@ class Form1 : public QWidget {
   void FillIdentifierFields();
 
   void CreateIso();
-  void FinishJob(BuildJob::Outcome outcome, const QString& error);
+  void EndAdding();
+  void FinishJob(const QString& note = QString());
   void AddFiles();
   void Help();
   void AddAllInFolder();
@@ -102,7 +112,7 @@ class Form1 : public QWidget {
   void LoadSamples();
   void PickOutputFolder();
   void DropFiles(const QList<QUrl>& urls);
-  void RemoveItem(int row);
+  void RemoveItems(const std::vector<int>& rows);
   void IdentifierFocusLost(const IdentifierField& field);
   void StoreIsoType();
 
@@ -110,15 +120,19 @@ class Form1 : public QWidget {
   void SetStatus(const QString& text);
   void LockJobControls(bool locked);
   void ReportNotInImage();
-  void Append(const QStringList& paths);
+  void Append(std::vector<ListedFile> files);
 
-  Dialogs& dialogs_;
+  // Every box of the window, counted, so that the end of a build waits for the open one.
+  TrackedDialogs dialogs_;
   QString programFolder_;
   Settings settings_;
 
   FileListView* ListView1_ = nullptr;
+  SizeMeter* meter_ = nullptr;
   QComboBox* Combo1_ = nullptr;
   QLineEdit* Text1_ = nullptr;
+  QLineEdit* fileName_ = nullptr;
+  Anchors anchors_;
   StatusBar* ProgressBar1_ = nullptr;
   QList<QPushButton*> pushButtons_;
   std::vector<IdentifierField> identifierFields_;
@@ -127,9 +141,17 @@ class Form1 : public QWidget {
   std::unique_ptr<clsISOWriter> clsISOWrt_;
   std::unique_ptr<BuildJob> job_;  // after the writer: it is stopped before the writer goes
   bool buildInProgress_ = false;
-  bool abandonJob_ = false;  // the window was closed while a job added its files
   int busyDepth_ = 0;
-  std::vector<NotInImage> notAdded_;
+  // The running build: its files and its image file; how it ended, until that is shown.
+  struct Ended {
+    BuildJob::Outcome outcome;
+    QString error;
+  };
+  std::vector<ListedFile> building_;
+  std::string output_;
+  std::optional<Ended> ended_;
+  bool adding_ = false;  // the hourglass shows while the files go into the tree
+  bool closeQuestionOpen_ = false;
 };
 
 }  // namespace tavrine::app

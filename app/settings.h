@@ -19,6 +19,8 @@ inline const char kIsoType[] = "Combo1";
 inline const char kLastFolderDot[] = "LastFolderDot";
 inline const char kExtension[] = "Extension";
 inline const char kLastFolder[] = "LastFolder";
+inline const char kFileName[] = "FileName";  // the image file's name
+inline const char kGeometry[] = "Geometry";  // the window's size and place
 }  // namespace key
 
 }  // namespace tavrine::app

@@ -1,10 +1,19 @@
 #include "app/utilities.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 #include <QStringList>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 
 #include "app/dialogs.h"
+#include "tree/text.h"
 
 namespace tavrine::app {
 
@@ -17,8 +26,49 @@ QString SetAppTitle(const QString& productName) {
   return words.join(QLatin1Char(' '));
 }
 
+namespace {
+QString& Title() {
+  static QString title;
+  return title;
+}
+}  // namespace
+
+void SetApplicationTitle(const QString& title) {
+  Title() = title;
+}
+
+QString ApplicationTitle() {
+  return Title();
+}
+
+QString WhyNotCreated(const std::string& output) {
+  struct stat st {};
+  if (::stat(output.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) return QStringLiteral("it is a folder");
+    if (::access(output.c_str(), W_OK) != 0) return QString::fromLocal8Bit(std::strerror(errno));
+  }
+  // The folder's own answer to a new file, as the writer asked for one.
+  const std::size_t slash = output.rfind('/');
+  std::string probe = (slash == std::string::npos ? std::string(".") : output.substr(0, slash)) +
+                      "/.tavrine-XXXXXX";
+  const int fd = ::mkstemp(probe.data());
+  if (fd < 0) return QString::fromLocal8Bit(std::strerror(errno));
+  ::close(fd);
+  ::unlink(probe.c_str());
+  return QStringLiteral("the system refused it");
+}
+
 QString DesktopFolder() {
-  return QStandardPaths::writableLocation(QStandardPaths::DesktopLocation) + QLatin1Char('/');
+  // The desktop folder is a name from the user's folder settings; many systems have none.
+  const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+  const QString folder = QFileInfo(desktop).isDir() ? desktop : QDir::homePath();
+  return folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
+}
+
+QString StoredOutputFolder(const QString& stored) {
+  const QString oldDefault =
+      QStandardPaths::writableLocation(QStandardPaths::DesktopLocation) + QLatin1Char('/');
+  return stored == oldDefault && !QFileInfo(stored).isDir() ? DesktopFolder() : stored;
 }
 
 std::string NativePath(const QString& path) {
@@ -26,7 +76,7 @@ std::string NativePath(const QString& path) {
 }
 
 QString FromNativePath(const std::string& path) {
-  return QFile::decodeName(QByteArray::fromStdString(path));
+  return QString::fromStdString(text::ShowLocalName(path));
 }
 
 QString ErrorText(const QString& description, const QString& location, int line) {

@@ -20,11 +20,23 @@ inline constexpr char kSupportAddress[] = "support@quarnelix.example";
 // its last word, shortened word by word to at most 40 characters; a one-word name is used whole.
 QString SetAppTitle(const QString& productName);
 
-// The user's desktop folder followed by "/".
-QString DesktopFolder();
+// The title of message and input boxes. Kept apart from the application's display name, which
+// the desktop would append to the title of every dialog.
+void SetApplicationTitle(const QString& title);
+QString ApplicationTitle();
 
-// A local path as the system takes it (bytes on Linux), and back.
+// Why the image file output could not be created, as the system tells it.
+QString WhyNotCreated(const std::string& output);
+
+// The user's desktop folder followed by "/", or the home folder where there is no desktop folder.
+QString DesktopFolder();
+// The stored output folder, except that the desktop folder which earlier versions stored even
+// where it does not exist gives way to DesktopFolder().
+QString StoredOutputFolder(const QString& stored);
+
+// A local path as the system takes it (bytes on Linux).
 std::string NativePath(const QString& path);
+// A local path for people to read: each byte that is not part of valid UTF-8 shows as "\xE9".
 QString FromNativePath(const std::string& path);
 
 // The text of the "Application Error" dialog.

@@ -279,6 +279,13 @@ Options ParseArguments(const std::vector<std::string>& args) {
   return options;
 }
 
+std::vector<std::string_view> OptionNames() {
+  std::vector<std::string_view> names;
+  for (const OptionRule& rule : OptionTable())
+    names.insert(names.end(), rule.names.begin(), rule.names.end());
+  return names;
+}
+
 std::string HelpText() {
   return R"(Usage: tavrine-cli [OPTIONS] -o IMAGE PATH...
        tavrine-cli [OPTIONS] --print-size PATH...

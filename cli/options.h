@@ -67,6 +67,10 @@ std::int64_t ParseWhen(std::string_view when, std::string_view what);
 std::optional<std::int64_t> ResolveDate(const Options& options,
                                         const std::optional<std::string>& sourceDateEpoch);
 
+// Every spelling of every option the parser accepts, so that the help text, the man page and the
+// shell completion can be checked against the parser itself.
+std::vector<std::string_view> OptionNames();
+
 std::string HelpText();
 std::string VersionText();
 

@@ -39,10 +39,17 @@ TEST(PathHelpersTest, CleanPathOddCharactersAndAppTitle) {
 class WalkTest : public WindowTest {
  protected:
   QStringList Walk(const char* start, bool recursive = true) {
-    QStringList folders{P(start) + '/'};
+    std::vector<std::string> folders{temp_ / start + '/'};
     GetSubDirectories2016(folders, recursive,
                           {nullptr, [this](const QString& e) { errors_ << e; }});
-    return folders;
+    QStringList walked;
+    for (const std::string& folder : folders) walked << Q(folder);
+    return walked;
+  }
+  QStringList List(const char* folder, const char* pattern) {
+    QStringList names;
+    for (const std::string& name : ListFiles(temp_ / folder, pattern)) names << Q(name);
+    return names;
   }
   QStringList errors_;
 };
@@ -84,10 +91,10 @@ TEST_F(WalkTest, ListFilesMatchesLikeADirectorySearch) {
   temp_.MakeDir("d/folder.txt");
   ::mkfifo((temp_ / "d/pipe.txt").c_str(), 0644);
   // Byte order, case ignored, folders and other non-regular files left out.
-  EXPECT_EQ(ListFiles(P("d"), "*.txt"), (QStringList{".hidden.txt", "A.TXT", "b.txt"}));
-  EXPECT_EQ(ListFiles(P("d/"), "*.*").size(), 6);  // README, without a dot, too
-  EXPECT_TRUE(ListFiles(P("d"), "*..txt").isEmpty());
-  EXPECT_TRUE(ListFiles(P("nothing"), "*.*").isEmpty());
+  EXPECT_EQ(List("d", "*.txt"), (QStringList{".hidden.txt", "A.TXT", "b.txt"}));
+  EXPECT_EQ(List("d/", "*.*").size(), 6);  // README, without a dot, too
+  EXPECT_TRUE(List("d", "*..txt").isEmpty());
+  EXPECT_TRUE(List("nothing", "*.*").isEmpty());
   // Only "*" and "?" are wildcards: "#" is no digit, "[" opens no list, and nothing is malformed.
   for (const char* f : {"a.1", "b.#", "c.[x]", "d.x", "e.["}) {
     temp_.WriteFile(std::string("e/") + f, "x");
@@ -95,7 +102,7 @@ TEST_F(WalkTest, ListFilesMatchesLikeADirectorySearch) {
   const char* const literal[][2] = {
       {"*.#", "b.#"}, {"*.[x]", "c.[x]"}, {"*.[", "e.["}, {"?.[X]", "c.[x]"}};
   for (const auto& [pattern, name] : literal) {
-    EXPECT_EQ(ListFiles(P("e"), pattern), QStringList{name}) << pattern;
+    EXPECT_EQ(List("e", pattern), QStringList{name}) << pattern;
   }
 }
 

@@ -5,19 +5,24 @@
 
 #include <QCoreApplication>
 #include <QDragEnterEvent>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
 #include <QSettings>
+#include <QThread>
 #include <QTreeView>
 #include <QUrl>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <string>
+#include <utility>
 
 #include "app/dialogs.h"
+#include "app/file_list.h"
 #include "app/form1.h"
 #include "support/temp_dir.h"
 
@@ -37,14 +42,23 @@ T Pop(std::deque<T>& queue) {
   return answer;
 }
 
-// Answers from queues and records every call.
+// Answers from queues and records every call. A box may be held open, letting the window run,
+// as a user would leave it open.
 class ScriptedDialogs : public Dialogs {
  public:
-  void Message(QWidget*, const QString& text) override { messages << text; }
-  bool Question(QWidget*, const QString& text) override {
-    questions << text;
-    return Pop(answers);
+  void Message(QWidget*, const QString& text) override {
+    const Box box(*this);
+    messages << text;
+    if (holdMessage) Hold(std::exchange(holdMessage, {}));
   }
+  bool Question(QWidget*, const QString& text) override {
+    const Box box(*this);
+    questions << text;
+    if (!holdQuestion) return Pop(answers);
+    Hold([this] { return dismissed; });
+    return !std::exchange(dismissed, false) && Pop(answers);
+  }
+  void Dismiss() override { dismissed = true; }
   QString Input(QWidget*, const QString&, const QString& defaultAnswer) override {
     inputDefaults << defaultAnswer;
     return Pop(inputs);
@@ -54,10 +68,35 @@ class ScriptedDialogs : public Dialogs {
     folderStarts << startFolder;
     return Pop(folders);
   }
+  void Details(QWidget*, const QString& text, const QString& more) override {
+    const Box box(*this);
+    messages << text;
+    details << more;
+  }
   void Error(QWidget*, const QString& text) override { errors << text; }
   void OpenUrl(const QUrl& url) override { opened << url; }
 
-  QStringList messages, questions, errors, inputDefaults, folderStarts;
+  // Counts boxes that opened while another one was open.
+  struct Box {
+    explicit Box(ScriptedDialogs& d) : dialogs(d) { d.overlaps += d.open++ > 0 ? 1 : 0; }
+    ~Box() { --dialogs.open; }
+    ScriptedDialogs& dialogs;
+  };
+  // Lets the window run until done() says so (at most 10 s).
+  static void Hold(const std::function<bool()>& done) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < 10000) {
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+      QThread::msleep(1);
+    }
+  }
+
+  int open = 0, overlaps = 0;
+  std::function<bool()> holdMessage;  // the next message stays open until this says so
+  bool holdQuestion = false;          // questions stay open until dismissed
+  bool dismissed = false;
+  QStringList messages, details, questions, errors, inputDefaults, folderStarts;
   QList<QUrl> opened;
   std::deque<bool> answers;
   std::deque<QString> inputs, folders;
@@ -105,10 +144,14 @@ class WindowTest : public ::testing::Test {
   // Drops local paths onto the list as a drag from a file manager would: Qt delivers a drop to
   // the widget that accepted the drag's entry.
   void Drop(const QStringList& paths) {
+    QByteArray uris;
+    for (const QString& path : paths) uris += QUrl::fromLocalFile(path).toEncoded() + "\r\n";
+    Drop(uris);
+  }
+  // A text/uri-list as a file manager sends it (names that are not UTF-8 percent-encoded).
+  void Drop(const QByteArray& uriList) {
     QMimeData data;
-    QList<QUrl> urls;
-    for (const QString& path : paths) urls << QUrl::fromLocalFile(path);
-    data.setUrls(urls);
+    data.setData("text/uri-list", uriList);
     QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(View()->viewport(), &enter);
     ASSERT_TRUE(enter.isAccepted());

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <QApplication>
+#include <QFile>
 #include <QKeyEvent>
 #include <QMouseEvent>
 
@@ -36,6 +37,11 @@ TEST_F(ListTest, FileDialogOneFileUnchangedSeveralCleaned) {
   for (int i = 0; i < 4; ++i) Click("PushButton1");  // the last one cancelled
   EXPECT_EQ(Listed(),
             (QStringList{"/home/u//odd/x.txt", "/a.txt", "/b.txt", "/srv/d.txt", "/home/u/c"}));
+  // The dialog shows names that are not UTF-8 with U+FFFD; the real bytes are found again.
+  const std::string odd = temp_.WriteFile("caf\xE9/\xFF.txt", "x");
+  dialogs_.files = {{QFile::decodeName(QByteArray::fromStdString(odd))}};
+  Click("PushButton1");
+  EXPECT_EQ(window_->List().Files().back().path, odd);
 }
 
 TEST_F(ListTest, DropsFilesUnchangedAndFoldersLevelByLevel) {
@@ -80,22 +86,17 @@ TEST_F(ListTest, DeleteDoubleClickAndClearOnlyWhileIdle) {
   Drop(files);
   Child<QLineEdit>("Text1")->setText(Q(temp_.MakeDir("out")));
   View()->setCurrentIndex(View()->model()->index(0, 0));
-  // Delivered while the job lets the window breathe.
+  // Delivered while the build runs.
   QCoreApplication::postEvent(View(),
                               new QKeyEvent(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier));
   QMetaObject::invokeMethod(Child<QPushButton>("PushButton6"), "click", Qt::QueuedConnection);
-  // A look at the pointer while the first file is added: posted from the first breath, so it
-  // runs at the next one.
-  bool busyWhileAdding = false;
-  const auto look = [&] {
-    const QCursor* pointer = QApplication::overrideCursor();
-    busyWhileAdding = window_->Busy() && pointer && pointer->shape() == Qt::WaitCursor;
-  };
-  QMetaObject::invokeMethod(
-      View(), [&] { QMetaObject::invokeMethod(View(), look, Qt::QueuedConnection); },
-      Qt::QueuedConnection);
-  RunJob();
-  EXPECT_TRUE(busyWhileAdding);
+  // The hourglass shows while the files go into the image.
+  QEventLoop loop;
+  QObject::connect(window_.get(), &Form1::JobFinished, &loop, &QEventLoop::quit);
+  Click("PushButton2");
+  const QCursor* pointer = QApplication::overrideCursor();
+  EXPECT_TRUE(window_->Busy() && pointer && pointer->shape() == Qt::WaitCursor);
+  loop.exec();
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
   EXPECT_EQ(Listed(), files);
 
@@ -109,6 +110,12 @@ TEST_F(ListTest, DeleteDoubleClickAndClearOnlyWhileIdle) {
   Mouse(QEvent::MouseButtonDblClick, 0, Qt::LeftButton);
   EXPECT_EQ(Listed(), QStringList{files[2]});
   Click("PushButton6");
+  EXPECT_TRUE(Listed().isEmpty());
+  // Ctrl+A and Delete remove everything selected.
+  Drop(files);
+  QKeyEvent all(QEvent::KeyPress, Qt::Key_A, Qt::ControlModifier);
+  QCoreApplication::sendEvent(View(), &all);
+  Delete();
   EXPECT_TRUE(Listed().isEmpty());
 }
 
