@@ -7,6 +7,7 @@
 #include "fileio/file_access.h"
 #include "image/encoding.h"
 #include "image/read_ahead.h"
+#include "image/records.h"
 #include "tree/errors.h"
 #include "tree/text.h"
 
@@ -67,81 +68,6 @@ std::vector<clsISODirectory*> NumberDirectories(clsISODirectory& root) {
 
 namespace {
 
-// pathOf builds the entry's image path, only when it is needed for the message.
-template <class Tree, class PathOf>
-std::int64_t CheckedRecordLength(const std::u16string& name, PathOf pathOf) {
-  const std::int64_t length = DirRecordLength(Tree::IdentifierBytes(name));
-  if (length > kMaxRecordLength) {
-    throw InputError(
-        pathOf() + ": its " + Tree::kLabel + " name has " + std::to_string(name.size()) +
-        " characters; a directory record holds at most " + std::to_string(Tree::kMaxRecordName));
-  }
-  return length;
-}
-
-}  // namespace
-
-template <class Tree>
-std::int64_t RecordLength(const clsISODirectory&, const clsISODirectory& directory) {
-  return CheckedRecordLength<Tree>(Tree::Name(directory), [&] { return ImagePath(directory); });
-}
-
-template <class Tree>
-std::int64_t RecordLength(const clsISODirectory& parent, const clsISOFile& file) {
-  return CheckedRecordLength<Tree>(Tree::Name(file), [&] { return ImagePath(parent, file); });
-}
-
-template <class Tree>
-std::int64_t PathTableSize(const std::vector<clsISODirectory*>& numbered) {
-  std::int64_t size = 0;
-  for (std::size_t i = 1; i < numbered.size(); ++i) {
-    const std::u16string& name = Tree::Name(*numbered[i]);
-    const std::int64_t bytes = Tree::IdentifierBytes(name);
-    if (bytes > 255) {  // ECMA-119 9.4.1: the identifier length is one byte
-      throw InputError(ImagePath(*numbered[i]) + ": its " + Tree::kLabel + " name has " +
-                       std::to_string(name.size()) +
-                       " characters; a path table record holds at most " +
-                       std::to_string(Tree::kMaxPathTableName));
-    }
-    size += PathRecordLength(bytes);
-  }
-  return size;
-}
-
-template <class Tree>
-void SizeDirectories(const std::vector<clsISODirectory*>& preOrder) {
-  for (clsISODirectory* directory : preOrder) {
-    // The records in the order they are written: ".", "..", sub-directories, files.
-    std::int64_t size = 2 * kSelfRecordLength;
-    for (std::int32_t i = 0; i < directory->SubDirectoryCount(); ++i) {
-      const std::int64_t length = RecordLength<Tree>(*directory, *directory->SubDirectory(i));
-      size = RecordStart(size, length) + length;
-    }
-    const clsISOFiles& files = directory->Files();
-    for (std::int32_t i = 0; i < files.Count(); ++i) {
-      const std::int64_t length = RecordLength<Tree>(*directory, files.File(i));
-      size = RecordStart(size, length) + length;
-    }
-    const std::int64_t blocks = BlocksFor(size);
-    if (blocks * kBlockSize > kMaxUint32) {
-      throw InputError(ImagePath(*directory) + ": too many entries for one " + Tree::kLabel +
-                       " directory extent");
-    }
-    Tree::Blocks(directory->Files(), blocks);
-  }
-}
-
-template std::int64_t RecordLength<IsoTree>(const clsISODirectory&, const clsISODirectory&);
-template std::int64_t RecordLength<JolietTree>(const clsISODirectory&, const clsISODirectory&);
-template std::int64_t RecordLength<IsoTree>(const clsISODirectory&, const clsISOFile&);
-template std::int64_t RecordLength<JolietTree>(const clsISODirectory&, const clsISOFile&);
-template std::int64_t PathTableSize<IsoTree>(const std::vector<clsISODirectory*>&);
-template std::int64_t PathTableSize<JolietTree>(const std::vector<clsISODirectory*>&);
-template void SizeDirectories<IsoTree>(const std::vector<clsISODirectory*>&);
-template void SizeDirectories<JolietTree>(const std::vector<clsISODirectory*>&);
-
-namespace {
-
 void CheckJolietNamesUnique(const std::vector<clsISODirectory*>& preOrder) {
   // Files are unique among files and sub-directories among sub-directories (ignoring case), but
   // a file and a sub-directory may share a name, and a directory attached by reference may
@@ -176,17 +102,29 @@ void AssignDirectoryAddresses(const std::vector<clsISODirectory*>& preOrder, std
   }
 }
 
-void AssignFileAddresses(const std::vector<clsISODirectory*>& preOrder, std::int64_t& next) {
-  // The lengths are read again: the data written later must match what the records say.
+[[noreturn]] void ThrowVolumeTooLarge(const clsISODirectory& directory, const clsISOFile& file,
+                                      std::int64_t blocks) {
+  throw InputError(ImagePath(directory, file) + " (" + file.LocalPath() + ", " +
+                   std::to_string(file.Size()) + " bytes) takes the image to " +
+                   std::to_string(blocks) + " blocks; a volume holds at most " +
+                   std::to_string(kMaxUint32));
+}
+
+// Reads every file's length again: the records and the data written later must agree with it.
+// Files alone beyond what a volume can address are refused here, before the records are
+// counted, naming the file that passes the limit.
+void ReadFileLengths(const std::vector<clsISODirectory*>& preOrder) {
+  // Side by side where the storage gains from it, each name looked up in its folder.
   std::vector<const std::string*> paths;
-  for (clsISODirectory* directory : preOrder) {
+  for (const clsISODirectory* directory : preOrder) {
     const clsISOFiles& files = directory->Files();
     for (std::int32_t i = 0; i < files.Count(); ++i) paths.push_back(&files.File(i).LocalPath());
   }
   const std::vector<FileLength> lengths = QueryLengths(paths);
   std::size_t at = 0;
-  for (clsISODirectory* directory : preOrder) {
-    clsISOFiles& files = directory->Files();
+  std::int64_t blocks = 0;
+  for (const clsISODirectory* directory : preOrder) {
+    const clsISOFiles& files = directory->Files();
     for (std::int32_t i = 0; i < files.Count(); ++i) {
       clsISOFile& file = files.File(i);
       const std::int64_t size = lengths[at].size;
@@ -196,15 +134,22 @@ void AssignFileAddresses(const std::vector<clsISODirectory*>& preOrder, std::int
                       ImagePath(*directory, file) +
                       "): " + (error != 0 ? std::strerror(error) : "unknown error"));
       }
-      if (size > clsISOFiles::kMaxFileSize) {
-        throw InputError(ImagePath(*directory, file) + " (" + file.LocalPath() + ") has " +
-                         std::to_string(size) +
-                         " bytes; one file of the image holds at most 4 GiB - 1 bytes");
-      }
       file.Size(size);
-      if (size > 0) {
+      if (size > 0) blocks += BlocksFor(size);
+      if (blocks > kMaxUint32) ThrowVolumeTooLarge(*directory, file, blocks);
+    }
+  }
+}
+
+void AssignFileAddresses(const std::vector<clsISODirectory*>& preOrder, std::int64_t& next) {
+  for (const clsISODirectory* directory : preOrder) {
+    const clsISOFiles& files = directory->Files();
+    for (std::int32_t i = 0; i < files.Count(); ++i) {
+      clsISOFile& file = files.File(i);
+      if (file.Size() > 0) {
         file.LBA(next);
-        next += BlocksFor(size);
+        next += BlocksFor(file.Size());
+        if (next > kMaxUint32) ThrowVolumeTooLarge(*directory, file, next);
       } else {
         file.LBA(0);
       }
@@ -214,27 +159,15 @@ void AssignFileAddresses(const std::vector<clsISODirectory*>& preOrder, std::int
 
 }  // namespace
 
-std::int64_t AssignBlockAddresses(ImageLayout& layout) {
-  std::int64_t next = layout.firstDirectoryBlock;
-  AssignDirectoryAddresses<IsoTree>(layout.preOrder, next);
-  if (layout.joliet) AssignDirectoryAddresses<JolietTree>(layout.preOrder, next);
-  layout.firstFileBlock = next;
-  AssignFileAddresses(layout.preOrder, next);
-  if (next > kMaxUint32) {
-    throw InputError("the image would have " + std::to_string(next) +
-                     " blocks; a volume holds at most 4294967295");
-  }
-  return next;
-}
-
 ImageLayout LayOut(clsISODirectory& root, bool joliet) {
   ImageLayout layout;
   layout.joliet = joliet;
   layout.numbered = NumberDirectories(root);
   layout.preOrder = PreOrder(root);
-  layout.isoPathBytes = kRootPathRecordLength + PathTableSize<IsoTree>(layout.numbered);
-  layout.jolietPathBytes =
-      joliet ? kRootPathRecordLength + PathTableSize<JolietTree>(layout.numbered) : 0;
+  if (joliet) CheckJolietNamesUnique(layout.preOrder);
+  // The file lengths first: a file beyond one extent takes more than one record.
+  ReadFileLengths(layout.preOrder);
+  CountStructures(layout);
   layout.isoPathBlocks = BlocksFor(layout.isoPathBytes);
   layout.jolietPathBlocks = BlocksFor(layout.jolietPathBytes);
   // Blocks 0-15 system area, 16 primary descriptor, 17 supplementary (Joliet only), then the
@@ -244,12 +177,16 @@ ImageLayout LayOut(clsISODirectory& root, bool joliet) {
   layout.jolietPathLocation = 19 + 2 * layout.isoPathBlocks;
   layout.firstDirectoryBlock = joliet ? 19 + 2 * layout.isoPathBlocks + 2 * layout.jolietPathBlocks
                                       : 18 + 2 * layout.isoPathBlocks;
-  SizeDirectories<IsoTree>(layout.preOrder);
-  if (joliet) {
-    CheckJolietNamesUnique(layout.preOrder);
-    SizeDirectories<JolietTree>(layout.preOrder);
+  std::int64_t next = layout.firstDirectoryBlock;
+  AssignDirectoryAddresses<IsoTree>(layout.preOrder, next);
+  if (joliet) AssignDirectoryAddresses<JolietTree>(layout.preOrder, next);
+  layout.firstFileBlock = next;
+  AssignFileAddresses(layout.preOrder, next);
+  if (next > kMaxUint32) {
+    throw InputError("the image would have " + std::to_string(next) +
+                     " blocks; a volume holds at most 4294967295");
   }
-  layout.volumeBlocks = AssignBlockAddresses(layout);
+  layout.volumeBlocks = next;
   return layout;
 }
 

@@ -10,29 +10,8 @@
 
 namespace tavrine::detail {
 
-// ECMA-119 9.4: a path table record with an n-byte identifier, 8 + n bytes and a padding byte
-// when n is odd. The root's record (n = 1) is 10 bytes.
-constexpr std::int64_t PathRecordLength(std::int64_t identifierBytes) {
-  return 8 + identifierBytes + (identifierBytes % 2);
-}
-// ECMA-119 9.1: a directory record with an n-byte identifier, 33 + n bytes and a padding byte
-// when n is even. The "." and ".." records (n = 1) are 34 bytes.
-constexpr std::int64_t DirRecordLength(std::int64_t identifierBytes) {
-  return 33 + identifierBytes + (1 - identifierBytes % 2);
-}
-inline constexpr std::int64_t kSelfRecordLength = DirRecordLength(1);
-inline constexpr std::int64_t kRootPathRecordLength = PathRecordLength(1);
-// The record length is one byte.
-inline constexpr std::int64_t kMaxRecordLength = 255;
 // ECMA-119 9.4.2: directory numbers are 16-bit; this writer keeps them signed, 1 to 32766.
 inline constexpr std::int64_t kMaxDirectories = 32766;
-
-// The block rule: where a record of length bytes starts when the extent so far has position
-// bytes. A record never crosses a block boundary, but may end exactly on one.
-constexpr std::int64_t RecordStart(std::int64_t position, std::int64_t length) {
-  const std::int64_t boundary = position + 2048 - position % 2048;
-  return position + length > boundary ? boundary : position;
-}
 
 // The two trees differ only in the names they record and the extent fields they use. Both
 // layout and writers are written once over one of these policies.
@@ -84,21 +63,6 @@ std::vector<clsISODirectory*> PreOrder(clsISODirectory& root);
 // to its 1-based position. InputError beyond kMaxDirectories.
 std::vector<clsISODirectory*> NumberDirectories(clsISODirectory& root);
 
-// The length of the record of a sub-directory or file in the given tree; InputError naming the
-// entry when it exceeds one byte.
-template <class Tree>
-std::int64_t RecordLength(const clsISODirectory& parent, const clsISODirectory& directory);
-template <class Tree>
-std::int64_t RecordLength(const clsISODirectory& parent, const clsISOFile& file);
-
-// Bytes of the path table records of every directory in order except the first (the root).
-// InputError for a name whose record cannot state its length.
-template <class Tree>
-std::int64_t PathTableSize(const std::vector<clsISODirectory*>& numbered);
-// Stores the extent length in blocks of every directory in the tree's Blocks field.
-template <class Tree>
-void SizeDirectories(const std::vector<clsISODirectory*>& preOrder);
-
 struct ImageLayout {
   bool joliet = false;
   std::int64_t isoPathBytes = 0;      // one ISO 9660 path table
@@ -114,12 +78,9 @@ struct ImageLayout {
   std::vector<clsISODirectory*> preOrder;  // extent and file data order
 };
 
-// Gives every directory extent and every file its first block, re-reading each file's length
-// (IoError naming the path when it cannot be read, InputError for a file of 4 GiB or more).
-// Returns volumeBlocks; InputError when the volume passes 2^32 - 1 blocks.
-std::int64_t AssignBlockAddresses(ImageLayout& layout);
-
-// The whole layout of a tree whose names are mapped.
+// The whole layout of a tree whose names are mapped: reads every file's length again (IoError
+// naming the path when it cannot be read) and refuses, naming the entry, what the format cannot
+// hold: a volume beyond 2^32 - 1 blocks, and the limits of CountStructures (records.h).
 ImageLayout LayOut(clsISODirectory& root, bool joliet);
 
 }  // namespace tavrine::detail

@@ -24,10 +24,23 @@ constexpr std::size_t kRecInterleaveGap = 27;     // 9.1.8 interleave gap size
 constexpr std::size_t kRecVolumeSequence = 28;    // 9.1.9 volume sequence number
 constexpr std::size_t kRecIdentifierLength = 32;  // 9.1.10 length of file identifier
 constexpr std::size_t kRecIdentifier = 33;        // 9.1.11 file identifier (+ 9.1.12 padding)
-static_assert(kRecIdentifier == kRecIdentifierLength + 1 && kRecVolumeSequence + 4 == 32 &&
+static_assert(kRecExtAttrLength + 1 == kRecExtent && kRecFlags + 1 == kRecFileUnitSize &&
+              kRecFileUnitSize + 1 == kRecInterleaveGap &&
+              kRecIdentifier == kRecIdentifierLength + 1 && kRecVolumeSequence + 4 == 32 &&
               kRecDate + 7 == kRecFlags && kRecDataLength + 8 == kRecDate);
 
-constexpr std::uint8_t kFlagDirectory = 0x02;  // 9.1.6 bit 1
+constexpr std::uint8_t kFlagDirectory = 0x02;    // 9.1.6 bit 1
+constexpr std::uint8_t kFlagMultiExtent = 0x80;  // 9.1.6 bit 7: not the file's last record
+
+// ECMA-119 9.1: a directory record with an n-byte identifier is 33 + n bytes, plus a padding
+// byte when n is even; its length is one byte. 9.4: a path table record is 8 + n bytes, plus a
+// padding byte when n is odd; n is one byte.
+constexpr std::int64_t kMaxRecordLength = 255;
+constexpr std::int64_t kMaxPathTableIdentifier = 255;
+
+// A file up to kMaxUint32 bytes is one extent; a longer one is a run of extents of
+// kMultiExtentBytes (the most whole blocks a 32-bit length holds) and a last one with the rest.
+constexpr std::int64_t kMultiExtentBytes = kMaxUint32 + 1 - kBlockSize;
 
 // ECMA-119 8.4 (8.5 for the supplementary descriptor): volume descriptor fields.
 constexpr std::size_t kVdType = 0;                 // 8.4.1 volume descriptor type
@@ -73,6 +86,8 @@ static_assert(kVdSystemId + 32 == kVdVolumeId && kVdVolumeId + 32 + 8 == kVdVolu
               kVdFileStructure + 2 == kVdApplicationUse && kVdApplicationUse + 512 == kVdReserved &&
               kVdReserved + 653 == 2048);
 
+using Block = std::array<std::uint8_t, 2048>;
+
 constexpr std::uint8_t kStandardId[5] = {'C', 'D', '0', '0', '1'};
 
 // Any fixed run of bytes (an encoder's result) into a buffer at offset.
@@ -88,34 +103,63 @@ std::uint16_t U16(std::int64_t value) {
   return static_cast<std::uint16_t>(value);
 }
 
-// ECMA-119 9.1: one directory record into buffer (zero-filled, at least 255 bytes); returns its
-// length.
-std::size_t EncodeDirectoryRecord(std::span<std::uint8_t> buffer, std::int64_t extent,
-                                  std::int64_t dataLength, const std::array<std::uint8_t, 7>& date,
-                                  std::uint8_t flags, std::int64_t identifierBytes) {
-  const auto length = static_cast<std::size_t>(DirRecordLength(identifierBytes));
-  buffer[kRecLength] = static_cast<std::uint8_t>(length);
-  buffer[kRecExtAttrLength] = 0;
-  PutField(buffer, kRecExtent, BothEndian32(U32(extent)));
-  PutField(buffer, kRecDataLength, BothEndian32(U32(dataLength)));
-  PutField(buffer, kRecDate, date);
-  buffer[kRecFlags] = flags;
-  buffer[kRecFileUnitSize] = 0;
-  buffer[kRecInterleaveGap] = 0;
-  PutField(buffer, kRecVolumeSequence, BothEndian16(1));
-  buffer[kRecIdentifierLength] = static_cast<std::uint8_t>(identifierBytes);
-  return length;
-}
+// ECMA-119 9.1: one directory record in a zero-filled buffer. The identifier, and with it the
+// length, are set once; the location, data length, date and flags are set for each append, so
+// that the records of a multi-extent file differ only there.
+class DirectoryRecord {
+ public:
+  // A "." (identifier 0x00) or ".." (0x01) record.
+  static DirectoryRecord Dot(std::uint8_t identifier) {
+    DirectoryRecord record(1);
+    record.bytes_[kRecIdentifier] = identifier;
+    return record;
+  }
 
-// A "." (identifier 0x00) or ".." (0x01) record.
+  // The record of a sub-directory or file named name in the tree. InputError naming pathOf()
+  // (built only then) when the name makes it longer than a record can say.
+  template <class Tree, class PathOf>
+  static DirectoryRecord Named(const std::u16string& name, PathOf pathOf) {
+    DirectoryRecord record(Tree::IdentifierBytes(name));
+    if (record.length_ > kMaxRecordLength) {
+      throw InputError(
+          pathOf() + ": its " + Tree::kLabel + " name has " + std::to_string(name.size()) +
+          " characters; a directory record holds at most " + std::to_string(Tree::kMaxRecordName));
+    }
+    Tree::EncodeIdentifier(name, record.bytes_.data() + kRecIdentifier);
+    return record;
+  }
+
+  void Set(std::int64_t extent, std::int64_t dataLength, const std::array<std::uint8_t, 7>& date,
+           std::uint8_t flags) {
+    PutField(bytes_, kRecExtent, BothEndian32(U32(extent)));
+    PutField(bytes_, kRecDataLength, BothEndian32(U32(dataLength)));
+    PutField(bytes_, kRecDate, date);
+    bytes_[kRecFlags] = flags;
+  }
+
+  std::span<const std::uint8_t> Bytes() const { return {bytes_.data(), length_}; }
+
+ private:
+  explicit DirectoryRecord(std::int64_t identifierBytes)
+      : length_(static_cast<std::size_t>(33 + identifierBytes + 1 - identifierBytes % 2)) {
+    if (length_ > bytes_.size()) return;  // refused by Named
+    bytes_[kRecLength] = static_cast<std::uint8_t>(length_);
+    // kRecExtAttrLength, kRecFileUnitSize and kRecInterleaveGap stay 0.
+    PutField(bytes_, kRecVolumeSequence, BothEndian16(1));
+    bytes_[kRecIdentifierLength] = static_cast<std::uint8_t>(identifierBytes);
+  }
+
+  std::array<std::uint8_t, kMaxRecordLength> bytes_{};
+  std::size_t length_;
+};
+
+// The "." record of directory (identifier 0x00), or a ".." record naming it (0x01).
 template <class Tree>
-DirectoryRecordBytes DotRecord(const clsISODirectory& directory, const DateTime& creation,
-                               std::uint8_t identifier) {
-  DirectoryRecordBytes record{};
-  EncodeDirectoryRecord(record, Tree::Lba(directory.Files()),
-                        Tree::Blocks(directory.Files()) * kBlockSize, EncodeRecordingDate(creation),
-                        kFlagDirectory, 1);
-  record[kRecIdentifier] = identifier;
+DirectoryRecord DotRecord(const clsISODirectory& directory, const std::array<std::uint8_t, 7>& date,
+                          std::uint8_t identifier) {
+  DirectoryRecord record = DirectoryRecord::Dot(identifier);
+  record.Set(Tree::Lba(directory.Files()), Tree::Blocks(directory.Files()) * kBlockSize, date,
+             kFlagDirectory);
   return record;
 }
 
@@ -139,7 +183,7 @@ void PutUcs2Text(Block& block, std::size_t offset, std::size_t width, const std:
 // The fields common to the primary and the supplementary descriptor.
 Block VolumeDescriptor(std::uint8_t type, const DescriptorInput& input, const ImageLayout& layout,
                        std::int64_t pathBytes, std::int64_t pathLocation, std::int64_t pathBlocks,
-                       const DirectoryRecordBytes& rootRecord) {
+                       std::span<const std::uint8_t> rootRecord) {
   Block block{};
   block[kVdType] = type;
   PutField(block, kVdStandardId, kStandardId);
@@ -153,7 +197,7 @@ Block VolumeDescriptor(std::uint8_t type, const DescriptorInput& input, const Im
   PutField(block, kVdOptTypeLPathTable, LittleEndian32(0));
   PutField(block, kVdTypeMPathTable, BigEndian32(U32(pathLocation + pathBlocks)));
   PutField(block, kVdOptTypeMPathTable, BigEndian32(0));
-  PutField(block, kVdRootRecord, rootRecord);
+  Put(block, kVdRootRecord, rootRecord);
   PutField(block, kVdCreationDate, EncodeVolumeDate(input.creation));
   PutField(block, kVdModificationDate, UnspecifiedVolumeDate());
   PutField(block, kVdExpirationDate, UnspecifiedVolumeDate());
@@ -162,20 +206,17 @@ Block VolumeDescriptor(std::uint8_t type, const DescriptorInput& input, const Im
   return block;
 }
 
-}  // namespace
-
+// The root's "." record of the tree, which each volume descriptor holds.
 template <class Tree>
-DirectoryRecordBytes SelfRecord(const clsISODirectory& directory, const DateTime& creation) {
-  return DotRecord<Tree>(directory, creation, 0x00);
+DirectoryRecord RootRecord(const clsISODirectory& root, const DateTime& creation) {
+  return DotRecord<Tree>(root, EncodeRecordingDate(creation), 0x00);
 }
-
-template DirectoryRecordBytes SelfRecord<IsoTree>(const clsISODirectory&, const DateTime&);
-template DirectoryRecordBytes SelfRecord<JolietTree>(const clsISODirectory&, const DateTime&);
 
 Block PrimaryVolumeDescriptor(const DescriptorInput& input, const ImageLayout& layout,
                               const clsISODirectory& root) {
-  Block block = VolumeDescriptor(1, input, layout, layout.isoPathBytes, layout.isoPathLocation,
-                                 layout.isoPathBlocks, SelfRecord<IsoTree>(root, input.creation));
+  Block block =
+      VolumeDescriptor(1, input, layout, layout.isoPathBytes, layout.isoPathLocation,
+                       layout.isoPathBlocks, RootRecord<IsoTree>(root, input.creation).Bytes());
   const VolumeTexts& t = input.iso;
   // The system and volume identifiers are left zero-filled; the others are space-filled.
   PutSingleByteText(block, kVdSystemId, 32, t.system, false);
@@ -192,9 +233,9 @@ Block PrimaryVolumeDescriptor(const DescriptorInput& input, const ImageLayout& l
 
 Block SupplementaryVolumeDescriptor(const DescriptorInput& input, const ImageLayout& layout,
                                     const clsISODirectory& root) {
-  Block block =
-      VolumeDescriptor(2, input, layout, layout.jolietPathBytes, layout.jolietPathLocation,
-                       layout.jolietPathBlocks, SelfRecord<JolietTree>(root, input.creation));
+  Block block = VolumeDescriptor(2, input, layout, layout.jolietPathBytes,
+                                 layout.jolietPathLocation, layout.jolietPathBlocks,
+                                 RootRecord<JolietTree>(root, input.creation).Bytes());
   block[kVdFlags] = 0;
   // "%/E": Joliet UCS-2 Level 3.
   block[kVdEscapeSequences] = 0x25;
@@ -231,24 +272,26 @@ void WriteVolumeDescriptors(ByteSink& sink, const DescriptorInput& input, const 
   ExpectPosition(sink, layout.isoPathLocation * kBlockSize, "the end of the volume descriptors");
 }
 
+// ECMA-119 9.4: the records of one path table of the tree (type L, or type M when bigEndian),
+// the root first; InputError for a name whose length a record cannot state.
 template <class Tree>
-void WritePathTable(ByteSink& sink, const ImageLayout& layout, bool bigEndian) {
-  const bool joliet = std::is_same_v<Tree, JolietTree>;
-  const std::int64_t location = joliet ? layout.jolietPathLocation : layout.isoPathLocation;
-  const std::int64_t blocks = joliet ? layout.jolietPathBlocks : layout.isoPathBlocks;
-  const std::int64_t bytes = joliet ? layout.jolietPathBytes : layout.isoPathBytes;
-  const std::int64_t start = (location + (bigEndian ? blocks : 0)) * kBlockSize;
-  ExpectPosition(sink, start, "the start of a path table");
-
-  // ECMA-119 9.4 path table record: 9.4.1 identifier length, 9.4.2 extended attribute length,
-  // 9.4.3 extent (4 bytes), 9.4.4 parent directory number (2 bytes), 9.4.5 identifier, 9.4.6
-  // padding. Type L tables are little-endian, type M big-endian.
-  std::array<std::uint8_t, 8 + 256> record{};
-  for (std::size_t i = 0; i < layout.numbered.size(); ++i) {
-    const clsISODirectory& directory = *layout.numbered[i];
+void AppendPathTableRecords(ByteSink& sink, const std::vector<clsISODirectory*>& numbered,
+                            bool bigEndian) {
+  // 9.4.1 identifier length, 9.4.2 extended attribute length, 9.4.3 extent (4 bytes), 9.4.4
+  // parent directory number (2 bytes), 9.4.5 identifier, 9.4.6 padding.
+  std::array<std::uint8_t, 8 + kMaxPathTableIdentifier + 1> record{};
+  for (std::size_t i = 0; i < numbered.size(); ++i) {
+    const clsISODirectory& directory = *numbered[i];
     const bool isRoot = i == 0;
-    const std::int64_t identifierBytes = isRoot ? 1 : Tree::IdentifierBytes(Tree::Name(directory));
-    const auto length = static_cast<std::size_t>(PathRecordLength(identifierBytes));
+    const std::u16string& name = Tree::Name(directory);
+    const std::int64_t identifierBytes = isRoot ? 1 : Tree::IdentifierBytes(name);
+    if (identifierBytes > kMaxPathTableIdentifier) {
+      throw InputError(ImagePath(directory) + ": its " + Tree::kLabel + " name has " +
+                       std::to_string(name.size()) +
+                       " characters; a path table record holds at most " +
+                       std::to_string(Tree::kMaxPathTableName));
+    }
+    const auto length = static_cast<std::size_t>(8 + identifierBytes + identifierBytes % 2);
     std::fill(record.begin(), record.begin() + static_cast<std::ptrdiff_t>(length), 0);
     record[0] = static_cast<std::uint8_t>(identifierBytes);
     const std::uint32_t extent = U32(Tree::Lba(directory.Files()));
@@ -261,26 +304,73 @@ void WritePathTable(ByteSink& sink, const ImageLayout& layout, bool bigEndian) {
       PutField(record, 2, LittleEndian32(extent));
       PutField(record, 6, LittleEndian16(parentNumber));
     }
-    if (!isRoot) Tree::EncodeIdentifier(Tree::Name(directory), record.data() + 8);
+    if (!isRoot) Tree::EncodeIdentifier(name, record.data() + 8);
     sink.Append(std::span<const std::uint8_t>(record.data(), length));
   }
+}
+
+// One path table of the tree, padded to whole blocks.
+template <class Tree>
+void WritePathTable(ByteSink& sink, const ImageLayout& layout, bool bigEndian) {
+  const bool joliet = std::is_same_v<Tree, JolietTree>;
+  const std::int64_t location = joliet ? layout.jolietPathLocation : layout.isoPathLocation;
+  const std::int64_t blocks = joliet ? layout.jolietPathBlocks : layout.isoPathBlocks;
+  const std::int64_t bytes = joliet ? layout.jolietPathBytes : layout.isoPathBytes;
+  const std::int64_t start = (location + (bigEndian ? blocks : 0)) * kBlockSize;
+  ExpectPosition(sink, start, "the start of a path table");
+  AppendPathTableRecords<Tree>(sink, layout.numbered, bigEndian);
   ExpectPosition(sink, start + bytes, "the end of a path table");
   PadToBlock(sink);
   ExpectPosition(sink, start + blocks * kBlockSize, "the padding of a path table");
 }
 
-template void WritePathTable<IsoTree>(ByteSink&, const ImageLayout&, bool);
-template void WritePathTable<JolietTree>(ByteSink&, const ImageLayout&, bool);
+// Appends a record by the block rule: a record never crosses a block boundary, but may end
+// exactly on one; one that would cross it starts the next block, after zero padding. An extent
+// starts on a block boundary, so the sink's own position tells where in its block a record falls.
+void AppendRecord(ByteSink& sink, const DirectoryRecord& record) {
+  const std::int64_t position = sink.Position();
+  const auto length = static_cast<std::int64_t>(record.Bytes().size());
+  if (position % kBlockSize + length > kBlockSize) PadToBlock(sink);
+  sink.Append(record.Bytes());
+}
 
-namespace {
-
-// Appends one sub-directory or file record by the block rule: a record that would cross the
-// block boundary starts the next block, after zero padding.
-void AppendRecord(ByteSink& sink, std::int64_t extentStart, std::span<const std::uint8_t> record) {
-  const std::int64_t offset = sink.Position() - extentStart;
-  const auto length = static_cast<std::int64_t>(record.size());
-  if (RecordStart(offset, length) != offset) PadToBlock(sink);
-  sink.Append(record);
+// ECMA-119 9.1 and 6.8.1: the records of directory's extent in the tree, in the order ".", "..",
+// sub-directories, files (each in collection order), without the padding that closes it.
+template <class Tree>
+void AppendExtentRecords(ByteSink& sink, const clsISODirectory& directory,
+                         const DateTime& creation) {
+  const auto date = EncodeRecordingDate(creation);
+  const auto parent = directory.Parent();
+  AppendRecord(sink, DotRecord<Tree>(directory, date, 0x00));
+  AppendRecord(sink, DotRecord<Tree>(parent ? *parent : directory, date, 0x01));
+  for (std::int32_t i = 0; i < directory.SubDirectoryCount(); ++i) {
+    const clsISODirectory& sub = *directory.SubDirectory(i);
+    DirectoryRecord record =
+        DirectoryRecord::Named<Tree>(Tree::Name(sub), [&] { return ImagePath(sub); });
+    record.Set(Tree::Lba(sub.Files()), Tree::Blocks(sub.Files()) * kBlockSize, date,
+               kFlagDirectory);
+    AppendRecord(sink, record);
+  }
+  const clsISOFiles& files = directory.Files();
+  for (std::int32_t i = 0; i < files.Count(); ++i) {
+    const clsISOFile& file = files.File(i);
+    DirectoryRecord record =
+        DirectoryRecord::Named<Tree>(Tree::Name(file), [&] { return ImagePath(directory, file); });
+    const auto fileDate = EncodeRecordingDate(file.CreationDate());
+    // ECMA-119 6.5.1: a file too long for one 32-bit data length is a run of records of one
+    // name, one per extent, the extents following each other; all but the last are flagged.
+    std::int64_t extent = file.LBA();
+    std::int64_t rest = file.Size();
+    if (rest > kMaxUint32) {
+      for (; rest > kMultiExtentBytes; rest -= kMultiExtentBytes) {
+        record.Set(extent, kMultiExtentBytes, fileDate, kFlagMultiExtent);
+        AppendRecord(sink, record);
+        extent += kMultiExtentBytes / kBlockSize;
+      }
+    }
+    record.Set(extent, rest, fileDate, 0);
+    AppendRecord(sink, record);
+  }
 }
 
 template <class Tree>
@@ -291,36 +381,7 @@ void WriteExtent(ByteSink& sink, const clsISODirectory& directory, const DateTim
     ExpectPosition(sink, start,
                    std::string("the ") + Tree::kLabel + " extent of " + ImagePath(directory));
   }
-  sink.Append(DotRecord<Tree>(directory, creation, 0x00));
-  const auto parent = directory.Parent();
-  sink.Append(DotRecord<Tree>(parent ? *parent : directory, creation, 0x01));
-
-  std::array<std::uint8_t, 256> record{};
-  const auto directoryDate = EncodeRecordingDate(creation);
-  for (std::int32_t i = 0; i < directory.SubDirectoryCount(); ++i) {
-    const clsISODirectory& sub = *directory.SubDirectory(i);
-    const std::u16string& name = Tree::Name(sub);
-    const std::int64_t bytes = Tree::IdentifierBytes(name);
-    RecordLength<Tree>(directory, sub);  // refuses a name the record cannot hold
-    record.fill(0);
-    const std::size_t length = EncodeDirectoryRecord(record, Tree::Lba(sub.Files()),
-                                                     Tree::Blocks(sub.Files()) * kBlockSize,
-                                                     directoryDate, kFlagDirectory, bytes);
-    Tree::EncodeIdentifier(name, record.data() + kRecIdentifier);
-    AppendRecord(sink, start, std::span<const std::uint8_t>(record.data(), length));
-  }
-  const clsISOFiles& files = directory.Files();
-  for (std::int32_t i = 0; i < files.Count(); ++i) {
-    const clsISOFile& file = files.File(i);
-    const std::u16string& name = Tree::Name(file);
-    const std::int64_t bytes = Tree::IdentifierBytes(name);
-    RecordLength<Tree>(directory, file);
-    record.fill(0);
-    const std::size_t length = EncodeDirectoryRecord(
-        record, file.LBA(), file.Size(), EncodeRecordingDate(file.CreationDate()), 0, bytes);
-    Tree::EncodeIdentifier(name, record.data() + kRecIdentifier);
-    AppendRecord(sink, start, std::span<const std::uint8_t>(record.data(), length));
-  }
+  AppendExtentRecords<Tree>(sink, directory, creation);
   PadToBlock(sink);
   if (sink.Position() != end) {
     ExpectPosition(
@@ -329,17 +390,32 @@ void WriteExtent(ByteSink& sink, const clsISODirectory& directory, const DateTim
   }
 }
 
-}  // namespace
-
 template <class Tree>
-void WriteDirectoryExtents(ByteSink& sink, const ImageLayout& layout, const DateTime& creation) {
-  for (const clsISODirectory* directory : layout.preOrder) {
-    WriteExtent<Tree>(sink, *directory, creation);
+void CountTree(ImageLayout& layout) {
+  CountingSink table;
+  AppendPathTableRecords<Tree>(table, layout.numbered, false);
+  (std::is_same_v<Tree, JolietTree> ? layout.jolietPathBytes : layout.isoPathBytes) =
+      table.Position();
+  for (clsISODirectory* directory : layout.preOrder) {
+    CountingSink extent;
+    AppendExtentRecords<Tree>(extent, *directory, DateTime{});
+    const std::int64_t blocks = BlocksFor(extent.Position());
+    if (blocks * kBlockSize > kMaxUint32) {
+      throw InputError(ImagePath(*directory) + ": too many entries for one " + Tree::kLabel +
+                       " directory extent (" + std::to_string(blocks * kBlockSize) +
+                       " bytes; an extent holds at most " + std::to_string(kMaxUint32) + ")");
+    }
+    Tree::Blocks(directory->Files(), blocks);
   }
 }
 
-template void WriteDirectoryExtents<IsoTree>(ByteSink&, const ImageLayout&, const DateTime&);
-template void WriteDirectoryExtents<JolietTree>(ByteSink&, const ImageLayout&, const DateTime&);
+}  // namespace
+
+void CountStructures(ImageLayout& layout) {
+  CountTree<IsoTree>(layout);
+  layout.jolietPathBytes = 0;
+  if (layout.joliet) CountTree<JolietTree>(layout);
+}
 
 void WriteDirectoryStructures(ByteSink& sink, const DescriptorInput& input,
                               const ImageLayout& layout, const clsISODirectory& root,
@@ -353,8 +429,14 @@ void WriteDirectoryStructures(ByteSink& sink, const DescriptorInput& input,
     WritePathTable<JolietTree>(sink, layout, true);
   }
   if (beforePhase) beforePhase(Phase::DirectoryRecords);
-  WriteDirectoryExtents<IsoTree>(sink, layout, input.creation);
-  if (layout.joliet) WriteDirectoryExtents<JolietTree>(sink, layout, input.creation);
+  for (const clsISODirectory* directory : layout.preOrder) {
+    WriteExtent<IsoTree>(sink, *directory, input.creation);
+  }
+  if (layout.joliet) {
+    for (const clsISODirectory* directory : layout.preOrder) {
+      WriteExtent<JolietTree>(sink, *directory, input.creation);
+    }
+  }
   ExpectPosition(sink, layout.firstFileBlock * kBlockSize, "the end of the directory extents");
 }
 

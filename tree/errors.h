@@ -13,7 +13,8 @@ class Error : public std::runtime_error {
 };
 
 // The caller's input cannot be used: a name, path, pattern or value that the format or the call
-// refuses (a name too long for its record, a file of 4 GiB, an unclosed bracket in a pattern).
+// refuses (a name too long for its record, a volume beyond 2^32 - 1 blocks, an unclosed bracket
+// in a pattern).
 class InputError : public Error {
  public:
   using Error::Error;

@@ -126,11 +126,6 @@ clsISOFile* clsISOFiles::Add(const std::string& localfile, std::u16string_view n
   if (!facts.regular) {
     throw InputError("cannot add '" + localfile + "': it is not a regular file");
   }
-  if (facts.size > kMaxFileSize) {
-    throw InputError("cannot add '" + localfile + "': it holds " + std::to_string(facts.size) +
-                     " bytes, and a file in the image holds at most " +
-                     std::to_string(kMaxFileSize) + " bytes (4 GiB - 1)");
-  }
 
   auto entry = std::make_unique<clsISOFile>();
   entry->LocalPath_ = localfile;

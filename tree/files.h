@@ -65,9 +65,6 @@ class clsISOFile {
 // directory's extent lengths and first blocks for the ISO 9660 and the Joliet tree.
 class clsISOFiles {
  public:
-  // The largest file one ISO 9660 extent can hold: 4 GiB - 1 bytes.
-  static constexpr std::int64_t kMaxFileSize = 0xFFFFFFFFll;
-
   clsISOFiles() = default;
   clsISOFiles(const clsISOFiles&) = delete;
   clsISOFiles& operator=(const clsISOFiles&) = delete;
@@ -98,8 +95,8 @@ class clsISOFiles {
   // Appends an entry for localfile named name (or ImageNameOf the part of localfile after its
   // last "/", when name is empty). Returns nullptr and adds nothing when localfile is empty,
   // the name holds "\" or "/" or is "." or "..", or the name exists already ignoring case. Throws
-  // IoError naming the path when its length cannot be read, and InputError when it is 4 GiB or
-  // more.
+  // IoError naming the path when its length cannot be read, and InputError when it is not a
+  // regular file.
   clsISOFile* Add(const std::string& localfile, std::u16string_view name = {});
 
  private:

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "fileio/file_system_calls.h"
+#include "image/encoding.h"
 #include "image/file_data.h"
 #include "image/names.h"
 #include "image/records.h"
@@ -25,6 +26,7 @@
 namespace tavrine::detail {
 namespace {
 
+using ::testing::AllOf;
 using ::testing::HasSubstr;
 using testing::TempDir;
 using ::testing::ThrowsMessage;
@@ -150,24 +152,52 @@ TEST(Layout, RefusesMoreDirectoriesThanThePathTableNumbers) {
               ThrowsMessage<InputError>(HasSubstr("\\a\\one too many\\")));
 }
 
-TEST(Layout, RefusesFilesOf4GiBAndVolumesBeyond32BitBlocks) {
+// Keeps the bytes of the structures; file data are never asked of it.
+class KeepingSink final : public ByteSink {
+ public:
+  void Append(std::span<const std::uint8_t> b) override { bytes.append(b.begin(), b.end()); }
+  void AppendZeros(std::int64_t count) override {
+    bytes.append(static_cast<std::size_t>(count), '\0');
+  }
+  CopyResult AppendFrom(const FileRecord&, std::int64_t, std::int64_t) override { return {}; }
+  std::int64_t Position() const override { return static_cast<std::int64_t>(bytes.size()); }
+  std::string bytes;
+};
+
+// A file of 2^32 + 5 bytes is two records of one name in each tree: the first flagged (bit 7)
+// with 2^32 - 2048 bytes at block 25, the second with the 2053 bytes left right after it. The
+// file data alone, or with the structures, may not pass 2^32 - 1 blocks.
+TEST(Layout, HugeFileTakesARunOfRecordsAndVolumesStopAt32BitBlocks) {
   TempDir dir;
-  const std::string local = dir.WriteFile("data", "x");
   auto root = clsISODirectory::Create();
-  ASSERT_NE(root->Files().Add(local, u"big"), nullptr);
+  const std::string local = testing::AddFile(*root, dir, "big", "x").LocalPath();
   MapNames(*root);
   FakeLengths fake;
-  g_lengths[local] = 0x100000000ll;  // grown since it was added
-  EXPECT_THAT([&] { LayOut(*root, true); }, ThrowsMessage<InputError>(HasSubstr("\\big")));
-  g_lengths[local] = 0xFFFFFFFFll;  // the largest extent: 2^21 blocks
-  EXPECT_EQ(LayOut(*root, false).volumeBlocks, 21 + 2097152);
-  // 2048 such files pass 2^32 - 1 blocks.
-  for (int i = 1; i < 2048; ++i)
-    root->Files().Add(local, text::FromUtf8("big" + std::to_string(i)));
-  ASSERT_EQ(root->Files().Count(), 2048);
-  MapNames(*root);
-  EXPECT_THAT([&] { LayOut(*root, false); },
-              ThrowsMessage<InputError>(HasSubstr("a volume holds at most 4294967295")));
+  g_lengths[local] = 0x100000005ll;
+  const ImageLayout layout = LayOut(*root, true);
+  EXPECT_EQ(layout.volumeBlocks, 25 + 2097153);
+  KeepingSink sink;
+  DescriptorInput input;
+  input.creation = testing::FixedDate();
+  WriteDirectoryStructures(sink, input, layout, *root);
+  const std::string fields[] = {
+      "19 00 00 00 00 00 00 19 00 F8 FF FF FF FF F8 00 7C 03 05 09 07 03 00 80",
+      "18 00 20 00 00 20 00 18 05 08 00 00 00 00 08 05 7C 03 05 09 07 03 00 00"};
+  EXPECT_EQ(testing::Hex(sink.bytes, 23 * 2048 + 68, 76),
+            "26 00 " + fields[0] + " 00 00 01 00 00 01 04 42 49 47 2E 00 26 00 " + fields[1] +
+                " 00 00 01 00 00 01 04 42 49 47 2E 00");
+  EXPECT_EQ(testing::Hex(sink.bytes, 24 * 2048 + 68, 80),
+            "28 00 " + fields[0] + " 00 00 01 00 00 01 06 00 62 00 69 00 67 00 28 00 " + fields[1] +
+                " 00 00 01 00 00 01 06 00 62 00 69 00 67 00");
+
+  for (const std::int64_t blocks : {std::int64_t{1} << 32, kMaxUint32 - 11}) {
+    g_lengths[local] = blocks * 2048 - 1;
+    EXPECT_THAT([&] { LayOut(*root, false); },
+                ThrowsMessage<InputError>(AllOf(HasSubstr("\\big (" + local),
+                                                HasSubstr("a volume holds at most 4294967295"))));
+  }
+  g_lengths[local] = (kMaxUint32 - 100) * 2048;
+  EXPECT_NO_THROW(LayOut(*root, false));
 }
 
 // --- Differential: random trees against a plain model of the format ---
@@ -211,7 +241,9 @@ TEST(LayoutDifferential, RandomTreesAgreeWithAPlainModelAndTheWrittenRegions) {
       clsISODirectory* parent = directories[random() % directories.size()];
       // Add reads the real file; the entry then points at a path only the fake stat knows.
       const std::string path = local + "#" + std::to_string(i);
-      g_lengths[path] = random() % 3 == 0 ? 0 : static_cast<std::int64_t>(random() % 9000);
+      g_lengths[path] = random() % 3 == 0    ? 0
+                        : random() % 40 == 0 ? kMaxUint32 + 3 * static_cast<std::int64_t>(random())
+                                             : static_cast<std::int64_t>(random() % 9000);
       if (clsISOFile* file = parent->Files().Add(local, RandomName(random))) file->LocalPath(path);
     }
     const bool joliet = round % 4 != 3;
@@ -240,7 +272,10 @@ TEST(LayoutDifferential, RandomTreesAgreeWithAPlainModelAndTheWrittenRegions) {
           identifiers.push_back(bytes(*d->SubDirectory(i)));
         }
         for (std::int32_t i = 0; i < d->Files().Count(); ++i) {
-          identifiers.push_back(bytes(d->Files().File(i)));
+          // Beyond 2^32 - 1 bytes one record per extent of 2^32 - 2048 bytes.
+          const std::int64_t size = d->Files().File(i).Size();
+          const std::int64_t records = size > kMaxUint32 ? (size + 4294965247) / 4294965248 : 1;
+          identifiers.insert(identifiers.end(), records, bytes(d->Files().File(i)));
         }
         const std::int64_t blocks = PlainExtentBlocks(identifiers);
         ASSERT_EQ(tree == 0 ? d->Files().Blocks() : d->Files().BlocksJoliet(), blocks);

@@ -14,8 +14,9 @@ namespace tavrine::testing {
 
 namespace fs = std::filesystem;
 
-TempDir::TempDir() {
-  std::string pattern = (fs::temp_directory_path() / "tavrine-test-XXXXXX").string();
+TempDir::TempDir(const fs::path& base) {
+  std::string pattern =
+      ((base.empty() ? fs::temp_directory_path() : base) / "tavrine-test-XXXXXX").string();
   std::vector<char> buffer(pattern.begin(), pattern.end());
   buffer.push_back('\0');
   if (mkdtemp(buffer.data()) == nullptr) throw std::runtime_error("mkdtemp failed");

@@ -10,7 +10,8 @@ namespace tavrine::testing {
 
 class TempDir {
  public:
-  TempDir();
+  // A new folder in base (default: the system's temporary folder).
+  explicit TempDir(const std::filesystem::path& base = {});
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;

@@ -88,27 +88,6 @@ TEST(Files, UnreadableAndUnfitLocalFilesThrowAndChangeNothing) {
   EXPECT_EQ(files.Count(), 1);
   EXPECT_FALSE(files.FileExists(u"missing.txt"));
   EXPECT_FALSE(files.FileExists(u"folder"));
-
-  // 4 GiB is refused with both numbers named; one byte less is taken. Sparse: no data blocks.
-  const std::string big = dir / "big.bin";
-  const int fd = open(big.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
-  ASSERT_GE(fd, 0);
-  ASSERT_EQ(ftruncate(fd, clsISOFiles::kMaxFileSize + 1), 0);
-  try {
-    files.Add(big);
-    FAIL() << "no error";
-  } catch (const InputError& error) {
-    const std::string message = error.what();
-    for (const std::string& part : {big, std::string("4294967296"), std::string("4294967295")}) {
-      EXPECT_NE(message.find(part), std::string::npos) << message;
-    }
-  }
-  EXPECT_EQ(files.Count(), 1);
-  ASSERT_EQ(ftruncate(fd, clsISOFiles::kMaxFileSize), 0);
-  close(fd);
-  clsISOFile* entry = files.Add(big);
-  ASSERT_NE(entry, nullptr);
-  EXPECT_EQ(entry->Size(), 4294967295);
 }
 
 // The date comes from the file's own birth time, or its modification time, read without

@@ -195,30 +195,6 @@ TEST(LocalImportTest, RefusedInputsRaiseBeforeAnythingIsAdded) {
   EXPECT_THROW(root->AddLocalDirectory("", kAll, true), InputError);
 }
 
-// A file that Add refuses (4 GiB, more than one extent holds) ends the import with Add's error;
-// what was added before stays, nothing after it is added, and no listing is left open.
-TEST(LocalImportTest, FailureOfAddEndsTheImportKeepingWhatWasAdded) {
-  TempDir tmp;
-  tmp.WriteFile("a/0first.txt", "1");
-  tmp.WriteFile("a/b/0second.txt", "2");
-  const std::string big = tmp.WriteFile("a/b/c/huge.bin", "");
-  tmp.WriteFile("a/b/c/later.txt", "3");
-  tmp.WriteFile("a/z.txt", "4");
-  ASSERT_EQ(truncate(big.c_str(), 0x100000000LL), 0);  // sparse: takes no space
-  auto root = clsISODirectory::Create();
-  const std::size_t descriptors = OpenDescriptors();
-  try {
-    root->AddLocalDirectory(tmp.path().string(), kAll, true);
-    FAIL() << "no error";
-  } catch (const InputError& e) {
-    EXPECT_NE(std::string(e.what()).find(big), std::string::npos) << e.what();
-  }
-  EXPECT_EQ(OpenDescriptors(), descriptors);
-  EXPECT_EQ(Describe(*root),
-            (Lines{"\\", "\\a\\", Entry("\\a\\0first.txt", tmp / "a/0first.txt"), "\\a\\b\\",
-                   Entry("\\a\\b\\0second.txt", tmp / "a/b/0second.txt"), "\\a\\b\\c\\"}));
-}
-
 // A plain model of the import, from std::filesystem listings and fnmatch.
 std::string AsciiLower(std::string s) {
   for (char& c : s) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;

@@ -3,6 +3,9 @@
 
   pycdlib_reader.py list IMAGE            one line per entry: NS TAB D|F TAB SIZE TAB PATH
   pycdlib_reader.py extract IMAGE NS DIR  writes every file of namespace NS (iso or joliet)
+  pycdlib_reader.py compare IMAGE NS PATH SOURCE...
+                                          streams each file PATH of namespace NS against its
+                                          SOURCE: "SIZE same" or "SIZE differs from OFFSET"
   pycdlib_reader.py ids IMAGE             NS TAB FIELD TAB VALUE for the descriptor identifiers
                                           and the creation date (digits and offset in minutes);
                                           and NS TAB date:PATH TAB the recording date of a file
@@ -39,10 +42,30 @@ def date(d, year):
                                             d.second, d.gmtoffset * 15)
 
 
+class Comparer:
+    """A file object for get_file_from_iso_fp that holds what it is given against a source."""
+
+    def __init__(self, source):
+        self.source, self.size, self.differs = open(source, 'rb'), 0, None
+
+    def write(self, data):
+        if self.differs is None and self.source.read(len(data)) != data:
+            self.differs = self.size  # somewhere in this piece
+        self.size += len(data)
+
+
 def main():
     command, image = sys.argv[1], sys.argv[2]
     iso = pycdlib.PyCdlib()
     iso.open(image)
+    if command == 'compare':
+        for path, source in zip(sys.argv[4::2], sys.argv[5::2]):
+            comparer = Comparer(source)
+            iso.get_file_from_iso_fp(comparer, blocksize=1 << 20, **{sys.argv[3] + '_path': path})
+            print(comparer.size, 'same' if comparer.differs is None else
+                  'differs from %d' % comparer.differs)
+        iso.close()
+        return
     volumes = [(ns, vd) for ns, vd in (('iso', iso.pvd), ('joliet', iso.joliet_vd)) if vd]
     lines = []
     try:
