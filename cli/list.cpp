@@ -116,8 +116,8 @@ std::string FormatDate(const iso::RecordingDate& date) {
 void Line(std::ostream& out, const Entry& e, const std::u16string& joliet,
           const std::u16string& iso) {
   out << (e.IsDirectory() ? 'd' : '-') << '\t' << e.size() << '\t' << FormatDate(e.date()) << '\t'
-      << e.extent() << '\t' << (joliet.empty() ? "-" : iso::Utf8(joliet)) << '\t'
-      << (iso.empty() ? "-" : iso::Utf8(iso)) << '\n';
+      << e.extent() << '\t' << (joliet.empty() ? "-" : Printable(iso::Utf8(joliet))) << '\t'
+      << (iso.empty() ? "-" : Printable(iso::Utf8(iso))) << '\n';
 }
 
 // The ISO 9660 path of every ISO 9660 entry.
@@ -130,6 +130,31 @@ void IsoPaths(const Entry& dir, const std::u16string& base,
 }
 
 }  // namespace
+
+std::string Printable(std::string_view utf8) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(utf8.size());
+  for (std::size_t i = 0; i < utf8.size(); ++i) {
+    const auto b = static_cast<unsigned char>(utf8[i]);
+    // In UTF-8 a C1 control is 0xC2 and 0x80-0x9F; a byte below 0x80 is a character of its own.
+    const bool c1 = b == 0xC2 && i + 1 < utf8.size() &&
+                    (static_cast<unsigned char>(utf8[i + 1]) & 0xE0) == 0x80;
+    if (b < 0x20 || b == 0x7F) {
+      out += "\\x";
+      out += kHex[b >> 4];
+      out += kHex[b & 0xF];
+    } else if (c1) {
+      const auto c = static_cast<unsigned char>(utf8[++i]);
+      out += "\\u00";
+      out += kHex[c >> 4];
+      out += kHex[c & 0xF];
+    } else {
+      out += static_cast<char>(b);
+    }
+  }
+  return out;
+}
 
 TreePairing PairTrees(const Entry& jolietRoot, const Entry& isoRoot) {
   TreePairing pairing;

@@ -4,6 +4,7 @@
 
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -21,6 +22,10 @@ struct TreePairing {
   // ISO 9660 entries without a Joliet counterpart, with their paths.
   std::vector<std::pair<std::u16string, const iso::Entry*>> unpairedIso;
 };
+// Text for a terminal: control characters (C0, DEL, C1), which an image's names or a local name
+// may hold and a terminal would obey, written as "\x1B" or "\u0085"; the rest as it is.
+std::string Printable(std::string_view utf8);
+
 TreePairing PairTrees(const iso::Entry& jolietRoot, const iso::Entry& isoRoot);
 
 // One line per directory and file, in pre-order: kind ("d" or "-"), size, recording date with

@@ -136,6 +136,16 @@ std::string CheckedPattern(const std::string& pattern) {
   return pattern;
 }
 
+// --print-size, --verify and --list each give the command another task: with two of them one
+// would be silently left undone.
+void SetAction(Options& o, Action action, std::string_view name) {
+  if (o.action == Action::kPrintSize || o.action == Action::kVerify || o.action == Action::kList) {
+    throw UsageError(std::string(name) +
+                     " cannot go with an earlier --print-size, --verify or --list");
+  }
+  if (o.action == Action::kBuild) o.action = action;
+}
+
 struct OptionRule {
   std::vector<std::string_view> names;
   bool takesValue;
@@ -171,19 +181,17 @@ const std::vector<OptionRule>& OptionTable() {
       {{"--date"}, true, [](Options& o, const std::string& v) { o.date = ParseWhen(v, "--date"); }},
       {{"--print-size"},
        false,
-       [](Options& o, const std::string&) {
-         if (o.action == Action::kBuild) o.action = Action::kPrintSize;
-       }},
+       [](Options& o, const std::string&) { SetAction(o, Action::kPrintSize, "--print-size"); }},
       {{"--verify"},
        true,
        [](Options& o, const std::string& v) {
-         o.action = Action::kVerify;
+         SetAction(o, Action::kVerify, "--verify");
          o.image = v;
        }},
       {{"--list"},
        true,
        [](Options& o, const std::string& v) {
-         o.action = Action::kList;
+         SetAction(o, Action::kList, "--list");
          o.image = v;
        }},
       {{"-q", "--quiet"}, false, [](Options& o, const std::string&) { o.quiet = true; }},

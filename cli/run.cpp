@@ -91,8 +91,10 @@ bool Interrupted(const Environment& environment) {
 class Reporter {
  public:
   explicit Reporter(std::ostream& err) : err_(err) {}
-  void Warn(const std::string& message) { err_ << kProgram << "warning: " << message << '\n'; }
-  void Error(const std::string& message) { err_ << kProgram << message << '\n'; }
+  void Warn(const std::string& message) {
+    err_ << kProgram << "warning: " << Printable(message) << '\n';
+  }
+  void Error(const std::string& message) { err_ << kProgram << Printable(message) << '\n'; }
 
  private:
   std::ostream& err_;

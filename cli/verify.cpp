@@ -20,6 +20,17 @@ namespace {
 
 using iso::Entry;
 
+// A name without the version suffix (";1") that other writers add.
+std::u16string_view VersionLess(std::u16string_view recorded) {
+  const std::size_t semicolon = recorded.rfind(u';');
+  if (semicolon != std::u16string_view::npos && semicolon + 1 < recorded.size() &&
+      std::all_of(recorded.begin() + static_cast<std::ptrdiff_t>(semicolon) + 1, recorded.end(),
+                  [](char16_t c) { return c >= u'0' && c <= u'9'; })) {
+    recorded = recorded.substr(0, semicolon);
+  }
+  return recorded;
+}
+
 // The unit of reading: the image is read through a window of this size, a source in pieces of it.
 constexpr std::size_t kChunk = std::size_t{1} << 20;
 
@@ -27,7 +38,7 @@ class Differences {
  public:
   explicit Differences(std::ostream& out) : out_(out) {}
   void Add(const std::string& line) {
-    if (count_++ < kMaxDifferenceLines) out_ << line << '\n';
+    if (count_++ < kMaxDifferenceLines) out_ << Printable(line) << '\n';
   }
   std::size_t Count() const { return count_; }
 
@@ -80,27 +91,34 @@ class Verifier {
   // would give (joliet), or its ISO 9660 names.
   void MatchByName(const clsISODirectory& source, const Entry& dir, const std::u16string& path,
                    bool joliet) {
-    std::unordered_map<std::u16string, const Entry*> byName;
+    // "x" and "x." compare equal: each source name takes its own record first, and no record
+    // stands for two sources.
+    std::unordered_multimap<std::u16string, const Entry*> byName;
     for (const Entry& c : dir.children) byName.emplace(ComparableName(c.name), &c);
     std::unordered_set<const Entry*> seen;
     joliet_ = joliet;
     const std::u16string* directory = &directories_.emplace_back(path);
     auto find = [&](const std::u16string& name, bool directory,
                     const std::u16string& where) -> const Entry* {
-      auto it = byName.find(ComparableName(name));
-      if (it == byName.end()) {
+      const Entry* e = nullptr;
+      auto [first, last] = byName.equal_range(ComparableName(name));
+      for (auto it = first; it != last; ++it) {
+        if (seen.count(it->second) != 0) continue;
+        if (e == nullptr || VersionLess(it->second->name) == name) e = it->second;
+      }
+      if (e == nullptr) {
         differences_.Add("missing from the image: " + Shown(where));
         return nullptr;
       }
-      seen.insert(it->second);
-      if (it->second->IsDirectory() != directory) {
+      seen.insert(e);
+      if (e->IsDirectory() != directory) {
         differences_.Add(Shown(where) +
                          (directory ? ": a folder in the sources, a file"
                                     : ": a file in the sources, a directory") +
                          " in the image");
         return nullptr;
       }
-      return it->second;
+      return e;
     };
     for (std::int32_t i = 0; i < source.SubDirectoryCount(); ++i) {
       const clsISODirectory& sub = *source.SubDirectory(i);
@@ -246,12 +264,7 @@ class Verifier {
 }  // namespace
 
 std::u16string ComparableName(std::u16string_view recorded) {
-  const std::size_t semicolon = recorded.rfind(u';');
-  if (semicolon != std::u16string_view::npos && semicolon + 1 < recorded.size() &&
-      std::all_of(recorded.begin() + static_cast<std::ptrdiff_t>(semicolon) + 1, recorded.end(),
-                  [](char16_t c) { return c >= u'0' && c <= u'9'; })) {
-    recorded = recorded.substr(0, semicolon);
-  }
+  recorded = VersionLess(recorded);
   if (recorded.size() > 1 && recorded.back() == u'.') recorded.remove_suffix(1);
   return std::u16string(recorded);
 }
@@ -286,7 +299,8 @@ int Verify(const Options& options, const Environment& environment, std::ostream&
   // The names alone: the layout would ask every file's length once more, for nothing here.
   detail::MapNames(*writer.Root());
   progress.EndLine();
-  for (const Warning& warning : warnings) err << "tavrine-cli: warning: " << warning.text << '\n';
+  for (const Warning& warning : warnings)
+    err << "tavrine-cli: warning: " << Printable(warning.text) << '\n';
 
   progress.EnterPhase("Reading the image");
   const iso::IsoImage image(options.image);

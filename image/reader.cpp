@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <set>
 #include <sstream>
@@ -229,6 +230,10 @@ void WalkEntries(const Entry& dir,
 }
 
 IsoImage::IsoImage(const std::string& path) : label_(path) {
+  std::error_code ignored;
+  if (std::filesystem::is_directory(path, ignored)) {
+    throw InputError("'" + path + "' is a folder, not an image file");
+  }
   file_ = OpenFileRecord(path, GENERIC_READ, SHARE_READ_WRITE, OPEN_EXISTING);
   if (file_.Handle < 0) {
     throw IoError("cannot open the image '" + path + "': " + std::strerror(errno));
@@ -621,10 +626,8 @@ Volume IsoImage::ParseVolume(const VolumeDescriptor& descriptor, bool joliet) co
       };
   v.root.record = descriptor.root;
   readDirectory(v.root, {}, nullptr, nullptr, 0);
-  // The descriptor's root record is the root's "." record (ECMA-119 8.4.18).
-  if (v.rootSelf.date.bytes != descriptor.root.date.bytes) {
-    Fail(tree + ": the root's \".\" record differs from the descriptor's root record");
-  }
+  // The root's "." record is held against the descriptor's root record by its target above; its
+  // date may differ, as one common writer dates the descriptor's copy 1970 for graft points.
   if (v.directoryCount != v.pathTable.size()) {
     Fail(tree + ": the path table lists " + std::to_string(v.pathTable.size()) +
          " directories, the directory extents hold " + std::to_string(v.directoryCount));

@@ -73,6 +73,8 @@ TEST(ParseArguments, UsageErrorsNameTheArgument) {
       {{"--list", "i.iso", "x"}, "--list takes no PATH: 'x'"},
       {{"--verify", "i.iso", "-o", "x", "y"}, "--verify writes nothing: drop -o 'x'"},
       {{"--verify", "i.iso"}, "no PATH given: name the files and folders to put in the image"},
+      {{"--verify", "i.iso", "--list", "j.iso"},
+       "--list cannot go with an earlier --print-size, --verify or --list"},
       // Found by the parser, whatever the PATHs are, and before help.
       {{"--pattern", "*.[tx", "--help"},
        "--pattern: malformed name pattern '*.[tx': no ']' closes the '[' at position 3"}};

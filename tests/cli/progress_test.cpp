@@ -74,19 +74,6 @@ TEST(ProgressDisplay, TerminalRedrawsOneLineAtMostTenTimesASecond) {
   EXPECT_EQ(draws.back().find("left"), std::string::npos);
 }
 
-TEST(ProgressDisplay, TerminalShowsBarSizesThroughputAndTimeLeft) {
-  FakeBuild build(ProgressDisplay::Mode::kTerminal);
-  build.display.WritingFiles(0);
-  build.Report(0, 0, 200 * kMiB);
-  build.Report(0.05, 50 * kMiB, 200 * kMiB);  // too soon after the last draw
-  build.Report(1.0, 100 * kMiB, 200 * kMiB);
-  // 100 MiB in 1 s: 100 MiB/s, and 1 s for the other 100 MiB.
-  EXPECT_EQ(build.Draws(), (std::vector<std::string>{"Writing files",
-                                                     "Writing files [##########..........]  50%"
-                                                     "  100.0 MiB of 200.0 MiB  100.0 MiB/s  "
-                                                     "0:01 left"}));
-}
-
 TEST(ProgressDisplay, NarrowTerminalShrinksTheBarAndNeverWraps) {
   FakeBuild build(ProgressDisplay::Mode::kTerminal, 80);
   const std::int64_t total = std::int64_t{3} << 30;
@@ -106,15 +93,6 @@ TEST(ProgressDisplay, NarrowTerminalShrinksTheBarAndNeverWraps) {
   FakeBuild narrow(ProgressDisplay::Mode::kTerminal, 40);
   narrow.Run(total, 100, 30.0);
   for (const std::string& draw : narrow.Draws()) EXPECT_LE(draw.size(), 39u) << draw;
-}
-
-TEST(ProgressDisplay, EndLineOnlyEndsAnOpenLine) {
-  FakeBuild build(ProgressDisplay::Mode::kTerminal);
-  build.display.EndLine();
-  build.display.BuildingFilesystem();
-  build.display.EndLine();
-  build.display.EndLine();
-  EXPECT_EQ(build.out.str(), "\rBuilding file system\n");
 }
 
 TEST(Format, BytesAndDurations) {

@@ -1,13 +1,11 @@
-// The field encoders and the block arithmetic, byte for byte against values worked out by hand.
+// The field encoders, byte for byte against values worked out by hand.
 #include "image/encoding.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "image/sink.h"
 #include "support/image_builder.h"
-#include "support/time_zone.h"
 
 namespace tavrine::detail {
 namespace {
@@ -18,9 +16,6 @@ using testing::Hex;
 TEST(Encoding, NumbersKeepTheHighBitInPlace) {
   EXPECT_EQ(Hex(BothEndian32(0xFFFFFFFFu)), "FF FF FF FF FF FF FF FF");
   EXPECT_EQ(Hex(BigEndian16(0x8001)), "80 01");
-  EXPECT_EQ(SwapBytes16(0x0080), 0x8000);
-  EXPECT_EQ(SwapBytes32(0x80000001u), 0x01000080u);
-  EXPECT_EQ(SwapBytes32(0x01020304u), 0x04030201u);
 }
 
 TEST(Encoding, CopyUcs2BigEndianWritesWholeUnitsOfTheSourceOnly) {
@@ -110,35 +105,6 @@ TEST(Encoding, LocalDatesTakeTheMachineZoneAtTheirDate) {
     EXPECT_EQ(Hex(EncodeRecordingDate(date)), c.recording);
     EXPECT_EQ(Hex(std::span(volume).last<1>()), c.offset) << "month " << c.month;
   }
-}
-
-// A zone beyond GMT+13 records local dates as UTC.
-TEST(Encoding, LocalDatesOfAZoneBeyondTheOffsetRangeAreRecordedInUtc) {
-  testing::ScopedTimeZone zone("Pacific/Kiritimati");
-  const DateTime date{2024, 3, 5, 9, 7, 3, std::nullopt};
-  const auto recording = EncodeRecordingDate(date);
-  const auto volume = EncodeVolumeDate(date);
-  EXPECT_EQ(Hex(recording), "7C 03 04 13 07 03 00");
-  EXPECT_EQ(std::string(volume.begin(), volume.end() - 1), "2024030419070300");
-  EXPECT_EQ(volume[16], 0);
-}
-
-TEST(Encoding, BlockArithmeticMovesAnExactMultipleAWholeBlockOn) {
-  EXPECT_EQ(NextBlockBoundary(0), 2048);
-  EXPECT_EQ(NextBlockBoundary(2047), 2048);
-  EXPECT_EQ(NextBlockBoundary(2048), 4096);
-  EXPECT_EQ(NextBlockBoundary(0xFFFFFFFFll), 0x100000000ll);  // no 32-bit wrap
-  EXPECT_EQ(BlocksFor(1), 1);
-  EXPECT_EQ(BlocksFor(2048), 2);
-  EXPECT_EQ(BlocksFor(2049), 2);
-
-  CountingSink sink;
-  EXPECT_EQ(PadToBlock(sink), 2048);
-  sink.AppendZeros(1);
-  EXPECT_EQ(PadToBlock(sink), 2047);
-  EXPECT_EQ(sink.Position(), 4096);
-  sink.AppendZeros(2047);
-  EXPECT_EQ(PadToBlock(sink), 1);
 }
 
 }  // namespace

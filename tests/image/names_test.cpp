@@ -1,5 +1,4 @@
-// Name mapping on small trees, every expected name worked out by hand; the identifier filters
-// and the tilde helper that the reference transcription shares.
+// Name mapping on small trees, every expected name worked out by hand; the identifier filters.
 
 #include "image/names.h"
 
@@ -155,13 +154,6 @@ TEST_F(NamesTest, EveryDirectoryOfADeepTreeIsNamed) {
   EXPECT_TRUE(root->JolietName().empty());
 }
 
-TEST(NameHelpers, TildeNameKeepsTheLengthOrStandsAlone) {
-  EXPECT_EQ(TildeName(u"README", 1), u"READ~1");
-  EXPECT_EQ(TildeName(u"README", 12), u"REA~12");
-  EXPECT_EQ(TildeName(u"A", 1), u"~1");
-  EXPECT_EQ(TildeName(u"AB", 10), u"~10");
-}
-
 // Each row: one directory's names (sub-directories first, then files) and the Joliet names they
 // get. Only names that must change are touched; a changed name never meets a sibling's.
 TEST(JolietNames, RefusedCharactersAndLongNamesChangeWithoutMeetingASibling) {
@@ -207,14 +199,6 @@ TEST(IdentifierFilters, CharacterSetsOverAllWindows1252Bytes) {
   // "Ÿ" (0x9F), which is no d-character.
   EXPECT_EQ(SanitizeDString(all),
             u"_.0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ_ABCDEFGHIJKLMNOPQRSTUVWXYZ");
-  EXPECT_TRUE(IsAString(a));
-  EXPECT_FALSE(IsAString(u"a%"));
-  EXPECT_FALSE(IsAString(u"\u0081"));  // an undefined byte of the code page stands for itself
-  EXPECT_TRUE(IsDString(u"ABC_1.2"));
-  EXPECT_FALSE(IsDString(u"ABc"));
-  // A character beyond Windows-1252 is written as "?", an a-character but no d-character.
-  EXPECT_TRUE(IsAString(u"日本"));
-  EXPECT_FALSE(IsDString(u"日本"));
   EXPECT_EQ(SanitizeAString(u"x日"), u"x日");
   EXPECT_EQ(SanitizeDString(u"x日"), u"X");
 }

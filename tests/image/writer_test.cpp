@@ -1,12 +1,7 @@
-// The writer object: which filter each identifier passes, the path operations on the tree, and
-// ImageSize.
+// The writer object: which filter each identifier passes.
 #include "image/writer.h"
 
 #include <gtest/gtest.h>
-
-#include "support/image_builder.h"
-#include "support/temp_dir.h"
-#include "tree/text.h"
 
 namespace tavrine {
 namespace {
@@ -37,57 +32,6 @@ TEST(WriterProperties, PrimaryValuesPassTheirFilterJolietValuesAreKept) {
     EXPECT_EQ((writer.*p.get)(false), p.primary) << p.name;
     EXPECT_EQ((writer.*p.get)(true), joliet) << p.name;
   }
-}
-
-TEST(WriterPaths, DirByPath) {
-  clsISOWriter writer;
-  const auto& root = writer.Root();
-  auto docs = root->AddSubDirectory(u"docs");
-  auto inner = docs->AddSubDirectory(u"inner");
-  const std::pair<std::u16string, std::shared_ptr<clsISODirectory>> cases[] = {
-      {u"\\", root},
-      {u"\\docs\\", docs},
-      {u"\\docs", docs},
-      {u"\\docs\\inner\\", inner},
-      {u"\\docs\\inner", inner},
-      {u"", nullptr},
-      {u"docs\\", nullptr},
-      {u"\\Docs\\", nullptr},
-      {u"\\docs\\outer\\", nullptr},
-      {u"\\inner\\", nullptr},
-      {u"\\\\", nullptr}};
-  for (const auto& [path, expected] : cases) {
-    EXPECT_EQ(writer.DirByPath(path), expected) << text::ToUtf8(path);
-  }
-}
-
-TEST(WriterPaths, LevelsAndAncestry) {
-  clsISOWriter writer;
-  const auto& root = writer.Root();
-  auto a = root->AddSubDirectory(u"A");
-  auto b = a->AddSubDirectory(u"B");
-  auto c = root->AddSubDirectory(u"C");
-  EXPECT_EQ(writer.DirectoryLevel(*root), 0);
-  EXPECT_EQ(writer.DirectoryLevel(*b), 2);
-  EXPECT_EQ(writer.DirectoryInPath(*root, *root), 2);
-  EXPECT_EQ(writer.DirectoryInPath(*a, *a), 3);
-  EXPECT_EQ(writer.DirectoryInPath(*a, *b), 2);
-  EXPECT_EQ(writer.DirectoryInPath(*a, *c), 1);
-  EXPECT_TRUE(writer.DirectoryIsChildOf(*a, *a));
-  EXPECT_TRUE(writer.DirectoryIsChildOf(*a, *b));
-  EXPECT_FALSE(writer.DirectoryIsChildOf(*b, *a));
-  EXPECT_FALSE(writer.DirectoryIsChildOf(*a, *c));
-  for (const auto& d : {root, a, b, c}) EXPECT_TRUE(writer.DirectoryIsChildOf(*root, *d));
-}
-
-TEST(WriterImageSize, CountsEveryFileByTheBlockRule) {
-  testing::TempDir dir;
-  clsISOWriter writer;
-  EXPECT_EQ(writer.ImageSize(), 204800);
-  testing::AddFile(*writer.Root(), dir, "empty", "");
-  testing::AddFile(*writer.Root()->AddSubDirectory(u"sub"), dir, "sub/full",
-                   std::string(2048, 'x'));
-  EXPECT_EQ(writer.ImageSize(), 204800 + 2048 + 4096);
 }
 
 }  // namespace
