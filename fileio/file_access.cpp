@@ -112,6 +112,33 @@ std::int64_t CopyThroughBuffer(int fdIn, std::int64_t fromOffset, int fdOut, std
   return total;
 }
 
+// Where path is looked up: the name after its last "/" in folder, or the whole path when no
+// folder is given or the path names no file after its last "/".
+struct Lookup {
+  int at;
+  const char* name;
+};
+
+Lookup LookupIn(int folder, const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (folder < 0 || slash + 1 >= path.size()) return {AT_FDCWD, path.c_str()};
+  return {folder, path.c_str() + (slash == std::string::npos ? 0 : slash + 1)};
+}
+
+int OpenRetrying(Lookup lookup, int flags) {
+  int fd;
+  do {
+    fd = Sys().openat(lookup.at, lookup.name, flags, 0666);
+  } while (fd < 0 && errno == EINTR);
+  return fd < 0 ? -1 : fd;
+}
+
+std::int64_t LengthAt(Lookup lookup) {
+  struct stat st {};
+  if (Sys().fstatat(lookup.at, lookup.name, &st, 0) != 0) return -1;
+  return static_cast<std::int64_t>(st.st_size);
+}
+
 std::int64_t Seek(int fd, std::int64_t distance, int whence) {
   off_t result = Sys().lseek(fd, static_cast<off_t>(distance), whence);
   return result < 0 ? -1 : static_cast<std::int64_t>(result);
@@ -129,41 +156,7 @@ FileRecord OpenFileRecord(const std::string& path, std::uint32_t access,
     record.Handle = -1;
     return record;
   }
-  int fd;
-  do {
-    fd = Sys().open(path.c_str(), flags, 0666);
-  } while (fd < 0 && errno == EINTR);
-  record.Handle = fd < 0 ? -1 : fd;
-  return record;
-}
-
-FileRecord OpenInputFileRecord(const std::string& path, unsigned& fileType) {
-  fileType = 0;
-  FileRecord record;
-  record.Path = path;
-  do {
-    record.Handle = Sys().open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0);
-  } while (record.Handle < 0 && errno == EINTR);
-  if (record.Handle < 0) {
-    record.Handle = -1;
-    return record;
-  }
-  const int flags = ::fcntl(record.Handle, F_GETFL);
-  if (flags != -1) ::fcntl(record.Handle, F_SETFL, flags & ~O_NONBLOCK);
-  struct stat st {};
-  if (Sys().fstat(record.Handle, &st) != 0) {
-    const int error = errno;
-    CloseFileRecord(record);
-    record.Path = path;
-    errno = error;
-    return record;
-  }
-  fileType = static_cast<unsigned>(st.st_mode & S_IFMT);
-  if (!S_ISREG(st.st_mode)) {
-    CloseFileRecord(record);
-    record.Path = path;
-    errno = 0;
-  }
+  record.Handle = OpenRetrying({AT_FDCWD, path.c_str()}, flags);
   return record;
 }
 
@@ -256,9 +249,49 @@ std::int64_t FileRecordSize(const FileRecord& record) {
 }
 
 std::int64_t FileLengthByPath(const std::string& path) {
+  return LengthAt({AT_FDCWD, path.c_str()});
+}
+
+int OpenFolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "."
+                             : slash == 0               ? "/"
+                                                        : path.substr(0, slash);
+  return OpenRetrying({AT_FDCWD, folder.c_str()}, O_PATH | O_DIRECTORY | O_CLOEXEC);
+}
+
+void CloseFolder(int folder) {
+  if (folder >= 0) Sys().close(folder);
+}
+
+FileRecord OpenInputFileRecord(int folder, const std::string& path, unsigned& fileType) {
+  fileType = 0;
+  FileRecord record;
+  record.Path = path;
+  record.Handle =
+      OpenRetrying(LookupIn(folder, path), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (record.Handle == -1) return record;
+  const int flags = ::fcntl(record.Handle, F_GETFL);
+  if (flags != -1) ::fcntl(record.Handle, F_SETFL, flags & ~O_NONBLOCK);
   struct stat st {};
-  if (Sys().stat(path.c_str(), &st) != 0) return -1;
-  return static_cast<std::int64_t>(st.st_size);
+  if (Sys().fstat(record.Handle, &st) != 0) {
+    const int error = errno;
+    CloseFileRecord(record);
+    record.Path = path;
+    errno = error;
+    return record;
+  }
+  fileType = static_cast<unsigned>(st.st_mode & S_IFMT);
+  if (!S_ISREG(st.st_mode)) {
+    CloseFileRecord(record);
+    record.Path = path;
+    errno = 0;
+  }
+  return record;
+}
+
+std::int64_t FileLengthIn(int folder, const std::string& path) {
+  return LengthAt(LookupIn(folder, path));
 }
 
 }  // namespace tavrine

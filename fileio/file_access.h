@@ -35,7 +35,8 @@ FileRecord OpenFileRecord(const std::string& path, std::uint32_t access, std::ui
 // waits for its line opens at once, and reads block as usual afterwards. Then fstat tells what
 // was opened: fileType is its S_IFMT bits, and a file that is not a regular file is closed
 // again (Handle -1, errno 0). When the open fails, Handle is -1, fileType 0, and errno says why.
-FileRecord OpenInputFileRecord(const std::string& path, unsigned& fileType);
+// With folder (see OpenFolderOf) the last part of path is looked up in it; -1 walks the path.
+FileRecord OpenInputFileRecord(int folder, const std::string& path, unsigned& fileType);
 // Closes the file; Handle becomes -1 and Path empty either way. 0 on success or when the record
 // held no file, -1 when close failed (errno tells why): written data may then be lost, as on
 // NFS or a full disk that reports late.
@@ -63,5 +64,14 @@ std::int64_t FileRecordSize(const FileRecord& record);
 
 // The length of the file at path (stat), or -1 when it cannot be read.
 std::int64_t FileLengthByPath(const std::string& path);
+
+// The folder of path held open, so that the names in it are looked up without walking the
+// folder's path again: one lookup per file instead of one per component. The folder is the part
+// of path before its last "/" ("." when there is none). -1 when it cannot be opened.
+int OpenFolderOf(const std::string& path);
+void CloseFolder(int folder);
+// As FileLengthByPath, with the last part of path looked up in folder (opened by OpenFolderOf
+// for this path, or one with the same folder part); folder -1 walks the whole path.
+std::int64_t FileLengthIn(int folder, const std::string& path);
 
 }  // namespace tavrine

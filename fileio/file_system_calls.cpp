@@ -15,9 +15,10 @@ namespace {
 // Plain functions rather than the libc symbols themselves: open is variadic, and the off_t
 // flavours of copy_file_range differ between libc versions.
 // Paths beyond the system's limit are reached in stretches (a deep folder import makes them).
-int RealOpen(const char* path, int flags, mode_t mode) {
-  const int fd = ::open(path, flags, mode);
-  return fd < 0 && errno == ENAMETOOLONG ? OpenLocalPath(path, flags, mode) : fd;
+int RealOpenat(int dirfd, const char* path, int flags, mode_t mode) {
+  const int fd = ::openat(dirfd, path, flags, mode);
+  return fd < 0 && errno == ENAMETOOLONG && dirfd == AT_FDCWD ? OpenLocalPath(path, flags, mode)
+                                                              : fd;
 }
 int RealClose(int fd) {
   return ::close(fd);
@@ -41,9 +42,10 @@ off_t RealLseek(int fd, off_t offset, int whence) {
 int RealFstat(int fd, struct stat* st) {
   return ::fstat(fd, st);
 }
-int RealStat(const char* path, struct stat* st) {
-  const int result = ::stat(path, st);
-  return result != 0 && errno == ENAMETOOLONG ? StatLocalPath(path, st) : result;
+int RealFstatat(int dirfd, const char* path, struct stat* st, int flags) {
+  const int result = ::fstatat(dirfd, path, st, flags);
+  if (result == 0 || errno != ENAMETOOLONG || dirfd != AT_FDCWD) return result;
+  return (flags & AT_SYMLINK_NOFOLLOW) != 0 ? LstatLocalPath(path, st) : StatLocalPath(path, st);
 }
 int RealFdatasync(int fd) {
   return ::fdatasync(fd);
@@ -63,9 +65,9 @@ FileSystemCalls& CallsInForce() {
 }  // namespace
 
 FileSystemCalls RealFileSystemCalls() {
-  return FileSystemCalls{RealOpen,  RealClose,         RealRead,  RealPread,
-                         RealWrite, RealCopyFileRange, RealLseek, RealFstat,
-                         RealStat,  RealFdatasync,     RealFsync, RealRename};
+  return FileSystemCalls{RealOpenat,  RealClose,         RealRead,  RealPread,
+                         RealWrite,   RealCopyFileRange, RealLseek, RealFstat,
+                         RealFstatat, RealFdatasync,     RealFsync, RealRename};
 }
 
 const FileSystemCalls& CurrentFileSystemCalls() {

@@ -1,5 +1,6 @@
 // The seam under the file access layer: tests replace these calls to force failed opens,
-// short reads and failed writes. Production code never touches it.
+// short reads and failed writes. Production code never touches it. The calls may be made from
+// several threads at once (the writer reads ahead).
 #pragma once
 
 #include <sys/stat.h>
@@ -11,7 +12,8 @@
 namespace tavrine {
 
 struct FileSystemCalls {
-  int (*open)(const char* path, int flags, mode_t mode);
+  // Relative to the folder descriptor dirfd, or to the working folder with AT_FDCWD.
+  int (*openat)(int dirfd, const char* path, int flags, mode_t mode);
   int (*close)(int fd);
   ssize_t (*read)(int fd, void* buffer, std::size_t count);
   ssize_t (*pread)(int fd, void* buffer, std::size_t count, off_t offset);
@@ -20,7 +22,7 @@ struct FileSystemCalls {
                              unsigned flags);
   off_t (*lseek)(int fd, off_t offset, int whence);
   int (*fstat)(int fd, struct stat* st);
-  int (*stat)(const char* path, struct stat* st);
+  int (*fstatat)(int dirfd, const char* path, struct stat* st, int flags);
   int (*fdatasync)(int fd);
   int (*fsync)(int fd);
   int (*rename)(const char* from, const char* to);

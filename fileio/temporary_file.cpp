@@ -92,8 +92,8 @@ std::string FolderOf(const std::string& path) {
 // Makes a rename in folder survive a power cut. A folder that cannot be synced changes nothing
 // for the caller: either name then still leads to a whole file.
 void SyncFolder(const std::string& folder) {
-  const int fd =
-      CurrentFileSystemCalls().open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+  const int fd = CurrentFileSystemCalls().openat(AT_FDCWD, folder.c_str(),
+                                                 O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
   if (fd < 0) return;
   CurrentFileSystemCalls().fsync(fd);
   CurrentFileSystemCalls().close(fd);
@@ -115,7 +115,8 @@ TemporaryFile CreateTemporaryFile(const std::string& folder) {
   file.record.Path = folder;
   // An unnamed file can be named later only through /proc, or by the superuser.
   if (::access("/proc/self/fd", F_OK) == 0 || ::geteuid() == 0) {
-    file.record.Handle = sys.open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    file.record.Handle =
+        sys.openat(AT_FDCWD, folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     if (file.record.Handle >= 0) return file;
   }
   // The file system has no unnamed files (or the folder refuses any file: then so does this).
@@ -123,7 +124,8 @@ TemporaryFile CreateTemporaryFile(const std::string& folder) {
     std::string name = RandomName(folder);
     // The slot is taken first, so that no moment passes with a name a forced quit would miss.
     file.slot = KeepName(name);
-    file.record.Handle = sys.open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    file.record.Handle =
+        sys.openat(AT_FDCWD, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (file.record.Handle >= 0) {
       file.record.Path = name;
       file.name = std::move(name);

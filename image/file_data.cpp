@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "image/encoding.h"
+#include "image/read_ahead.h"
 #include "image/source_file.h"
 #include "tree/errors.h"
 
@@ -18,27 +19,30 @@ UnreadableFile Unreadable(const clsISODirectory& directory, const clsISOFile& fi
   return {file.LocalPath(), directory.FullPath() + file.name(), std::move(reason)};
 }
 
-// Copies one file; returns why its data are incomplete, or an empty string.
-std::string CopyFile(ByteSink& sink, const clsISOFile& file, FileDataObserver& observer) {
+// Copies one file, opened (and perhaps read) ahead; returns why its data are incomplete, or an
+// empty string.
+std::string CopyFile(ByteSink& sink, const clsISOFile& file, InputFile input,
+                     FileDataObserver& observer) {
   const std::int64_t size = file.Size();
-  std::string unusable;
-  FileRecord source = OpenSource(file, unusable);
-  if (source.Handle == -1) {
+  if (input.source.Handle == -1) {
     sink.AppendZeros(size);
-    return unusable;
+    return UnusableReason(input.openError, input.fileType, size);
   }
-  struct Closer {
-    FileRecord& record;
-    ~Closer() { CloseFileRecord(record); }
-  } closer{source};
 
   std::int64_t copied = 0;
   int readError = 0;
   std::optional<bool> moreBeyond;
-  while (copied < size) {
+  if (input.read) {
+    sink.Append(input.data);
+    copied = input.result.copied;
+    readError = input.result.readError;
+    moreBeyond = input.result.moreBeyond;
+    observer.Progress(sink.Position());
+  }
+  while (copied < size && !input.read) {
     observer.CheckCancel();
     const std::int64_t chunk = std::min(kCopyChunk, size - copied);
-    const CopyResult result = sink.AppendFrom(source, copied, chunk);
+    const CopyResult result = sink.AppendFrom(input.source, copied, chunk);
     copied += result.copied;
     moreBeyond = result.moreBeyond;
     observer.Progress(sink.Position());
@@ -58,7 +62,7 @@ std::string CopyFile(ByteSink& sink, const clsISOFile& file, FileDataObserver& o
            " bytes during the build; zeros stand for the rest";
   }
   if (moreBeyond.has_value() && !*moreBeyond) return {};  // the last read saw the file end
-  const std::int64_t now = FileRecordSize(source);
+  const std::int64_t now = FileRecordSize(input.source);
   if (now > size) {
     return "file grew from " + std::to_string(size) + " to " + std::to_string(now) +
            " bytes during the build; " +
@@ -73,6 +77,15 @@ std::string CopyFile(ByteSink& sink, const clsISOFile& file, FileDataObserver& o
 void WriteFileData(ByteSink& sink, const ImageLayout& layout, FileDataObserver& observer,
                    std::vector<UnreadableFile>& unreadable) {
   ExpectPosition(sink, layout.firstFileBlock * kBlockSize, "the start of the file data");
+  std::vector<InputRequest> requests;
+  for (const clsISODirectory* directory : layout.preOrder) {
+    const clsISOFiles& files = directory->Files();
+    for (std::int32_t i = 0; i < files.Count(); ++i) {
+      const clsISOFile& file = files.File(i);
+      if (file.Size() > 0) requests.push_back({&file.LocalPath(), file.Size()});
+    }
+  }
+  InputFiles inputs(std::move(requests), FileSink::kBufferedCopyLimit);
   for (const clsISODirectory* directory : layout.preOrder) {
     const clsISOFiles& files = directory->Files();
     for (std::int32_t i = 0; i < files.Count(); ++i) {
@@ -81,7 +94,7 @@ void WriteFileData(ByteSink& sink, const ImageLayout& layout, FileDataObserver& 
       const clsISOFile& file = files.File(i);
       if (file.Size() <= 0) {
         // No data, no padding: the entry has no blocks. Still empty, still a file?
-        std::string reason = CopyFile(sink, file, observer);
+        std::string reason = CopyFile(sink, file, OpenSource(file), observer);
         if (!reason.empty()) unreadable.push_back(Unreadable(*directory, file, std::move(reason)));
         continue;
       }
@@ -89,7 +102,7 @@ void WriteFileData(ByteSink& sink, const ImageLayout& layout, FileDataObserver& 
       if (sink.Position() != start) {
         ExpectPosition(sink, start, "the data of " + ImagePath(*directory, file));
       }
-      std::string reason = CopyFile(sink, file, observer);
+      std::string reason = CopyFile(sink, file, inputs.Next(), observer);
       if (!reason.empty()) unreadable.push_back(Unreadable(*directory, file, std::move(reason)));
       PadToBlock(sink);
       const std::int64_t end = start + BlocksFor(file.Size()) * kBlockSize;

@@ -76,13 +76,10 @@ CopyResult FileSink::AppendFrom(const FileRecord& source, std::int64_t offset, s
                                      : CopyInKernel(source, offset, count);
 }
 
-CopyResult FileSink::ReadIntoBuffer(const FileRecord& source, std::int64_t offset,
-                                    std::int64_t count) {
-  // One byte more than asked tells whether the source has grown past the range.
+CopyResult ReadRange(const FileRecord& source, std::uint8_t* at, std::int64_t offset,
+                     std::int64_t count) {
   const std::int64_t want = count + 1;
-  if (static_cast<std::int64_t>(buffer_.size() - buffered_) < want) Flush();
   CopyResult result;
-  std::uint8_t* at = buffer_.data() + buffered_;
   errno = 0;
   // One read usually does: a regular file reads short only at its end, so a whole small file
   // and the end of it come back together.
@@ -98,8 +95,6 @@ CopyResult FileSink::ReadIntoBuffer(const FileRecord& source, std::int64_t offse
   }
   result.copied = std::min(got, count);
   result.moreBeyond = got > count;
-  buffered_ += static_cast<std::size_t>(result.copied);
-  position_ += result.copied;
   if (got < count) {
     // The source ended early, or a read failed after the first: asking again tells which.
     std::uint8_t probe = 0;
@@ -108,6 +103,15 @@ CopyResult FileSink::ReadIntoBuffer(const FileRecord& source, std::int64_t offse
       result.readError = errno != 0 ? errno : EIO;
     }
   }
+  return result;
+}
+
+CopyResult FileSink::ReadIntoBuffer(const FileRecord& source, std::int64_t offset,
+                                    std::int64_t count) {
+  if (static_cast<std::int64_t>(buffer_.size() - buffered_) < count + 1) Flush();
+  const CopyResult result = ReadRange(source, buffer_.data() + buffered_, offset, count);
+  buffered_ += static_cast<std::size_t>(result.copied);
+  position_ += result.copied;
   return result;
 }
 

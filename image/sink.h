@@ -81,6 +81,13 @@ class FileSink final : public ByteSink {
   std::int64_t position_ = 0;
 };
 
+// Reads up to count bytes of source from offset into at, which has room for count + 1: one byte
+// more than asked tells whether the source has grown past the range (moreBeyond). Reads on
+// after a short read, and asks once more where the source ended early, so that a failed read
+// shows as readError. copied is at most count.
+CopyResult ReadRange(const FileRecord& source, std::uint8_t* at, std::int64_t offset,
+                     std::int64_t count);
+
 // Appends zero bytes up to the next block boundary: 1 to 2048 of them, a whole block when the
 // sink already stands on a boundary (the rule of NextBlockBoundary). Returns the count.
 std::int64_t PadToBlock(ByteSink& sink);

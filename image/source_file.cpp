@@ -32,20 +32,23 @@ std::string InItsPlace(std::int64_t size) {
   return size > 0 ? "zeros stand in its place" : "it is empty in the image";
 }
 
-FileRecord OpenSource(const clsISOFile& file, std::string& reason) {
+InputFile OpenSource(const clsISOFile& file) {
+  InputFile input;
   errno = 0;
-  unsigned type = 0;
-  FileRecord source = OpenInputFileRecord(file.LocalPath(), type);
-  if (source.Handle != -1) return source;
-  const int error = errno;
+  input.source = OpenInputFileRecord(-1, file.LocalPath(), input.fileType);
+  if (input.source.Handle == -1) input.openError = errno;
+  return input;
+}
+
+std::string UnusableReason(int error, unsigned type, std::int64_t size) {
+  std::string reason;
   if (type != 0) {
     reason = std::string("is no longer a regular file (now ") + KindOfFile(type) + "); ";
   } else {
     reason = std::string("cannot be opened (") +
              (error != 0 ? std::strerror(error) : "no reason given") + "); ";
   }
-  reason += InItsPlace(file.Size());
-  return source;
+  return reason + InItsPlace(size);
 }
 
 }  // namespace tavrine::detail

@@ -6,7 +6,8 @@ TAVRINE_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-svg-de
 # Packages the tests and benchmarks need: test frameworks and the independent image readers.
 TAVRINE_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev python3 python3-pycdlib
   genisoimage xorriso p7zip-full libarchive-tools libcdio-utils xvfb xauth fonts-liberation
-  tzdata util-linux time desktop-file-utils appstream man-db file dpkg-dev)
+  tzdata util-linux time desktop-file-utils appstream man-db file dpkg-dev python3-fusepy
+  fuse3)
 
 tavrine_ensure_packages() {
   local missing=() pkg

@@ -19,18 +19,25 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
+#include <cstdint>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "fileio/long_paths.h"
+#include "fileio/read_ahead_mode.h"
 #include "tree/directory.h"
 #include "tree/errors.h"
 #include "tree/files.h"
@@ -114,6 +121,120 @@ bool ListLocalFolder(int folder, std::vector<LocalEntry>& entries, std::string& 
   return true;
 }
 
+// How often this thread has given up the processor to wait for a device, so far.
+long VoluntarySwitches() {
+  struct rusage usage {};
+  getrusage(RUSAGE_THREAD, &usage);
+  return usage.ru_nvcsw;
+}
+
+// Whether entries are examined ahead: where listing the folder had to wait, unless forced.
+bool ExamineAheadWanted(bool listingWaited) {
+  const ReadAheadMode mode = ReadAheadModeInForce();
+  return mode == ReadAheadMode::kAdaptive ? listingWaited : mode == ReadAheadMode::kAlways;
+}
+
+// On slow storage (a network share, a cold disk) each examination of an entry waits for the
+// device, one after the other. So the entries of such a folder are first examined side by side,
+// kExamineAhead at a time, by a few helper threads (made once per import); the examinations in
+// order that decide what goes in then find the answers in the system's caches, which keep them for
+// a short time only. What they decide is the same either way.
+constexpr std::size_t kExamineAhead = 64;
+
+class Examiners {
+ public:
+  explicit Examiners(const std::vector<WildcardPattern>& patterns) : patterns_(patterns) {}
+  ~Examiners() {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    work_.notify_all();
+    for (std::thread& helper : helpers_) helper.join();
+  }
+  Examiners(const Examiners&) = delete;
+  Examiners& operator=(const Examiners&) = delete;
+
+  // Examines the matching entries from..from + kExamineAhead of the folder open as fd, with the
+  // helpers, and returns when all are done.
+  void Examine(int fd, const std::vector<LocalEntry>& entries, std::size_t from) {
+    const std::size_t to = std::min(entries.size(), from + kExamineAhead);
+    if (to - from < 4) return;
+    if (helpers_.empty()) Start();
+    std::unique_lock<std::mutex> lock(mutex_);
+    folder_ = fd;
+    entries_ = &entries;
+    next_ = from;
+    to_ = to;
+    busy_ = 0;
+    ++round_;
+    work_.notify_all();
+    lock.unlock();
+    Work();
+    lock.lock();
+    done_.wait(lock, [&] { return busy_ == 0 && next_ >= to_; });
+  }
+
+ private:
+  static constexpr std::size_t kHelpers = 7;  // and the caller
+
+  void Start() {
+    try {
+      for (std::size_t n = 0; n < kHelpers; ++n) helpers_.emplace_back([this] { Help(); });
+    } catch (const std::system_error&) {
+      // No more threads to be had: the caller examines alone.
+    }
+  }
+
+  void Help() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    std::uint64_t seen = 0;
+    for (;;) {
+      work_.wait(lock, [&] { return stop_ || round_ != seen; });
+      if (stop_) return;
+      seen = round_;
+      lock.unlock();
+      Work();
+      lock.lock();
+    }
+  }
+
+  // Takes entries until none is left.
+  void Work() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (next_ < to_) {
+      const std::size_t i = next_++;
+      ++busy_;
+      const int folder = folder_;
+      const LocalEntry& entry = (*entries_)[i];
+      lock.unlock();
+      if (MatchesAny(patterns_, text::FromLocalName(entry.name))) {
+        struct stat info {};
+        const char* name = entry.name.c_str();
+        if (fstatat(folder, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(info.st_mode)) {
+          fstatat(folder, name, &info, 0);
+        }
+      }
+      lock.lock();
+      --busy_;
+    }
+    if (busy_ == 0) done_.notify_all();
+  }
+
+  const std::vector<WildcardPattern>& patterns_;
+  std::mutex mutex_;
+  std::condition_variable work_;
+  std::condition_variable done_;
+  std::vector<std::thread> helpers_;
+  int folder_ = -1;
+  const std::vector<LocalEntry>* entries_ = nullptr;
+  std::size_t next_ = 0;
+  std::size_t to_ = 0;
+  std::size_t busy_ = 0;
+  std::uint64_t round_ = 0;
+  bool stop_ = false;
+};
+
 enum class Kind { kFile, kFolder, kFolderLink, kSpecial, kUnusable };
 
 // What entry name of folder is, at the cost of a stat only when the listing cannot tell (a
@@ -150,6 +271,7 @@ struct Import {
   std::vector<WildcardPattern> patterns;
   bool recursive;
   ImportReport report;
+  std::unique_ptr<Examiners> examiners;  // made when first needed
 };
 
 // The image name of a local name, with why it differs from the name as the system shows it.
@@ -204,11 +326,18 @@ void ScanLocalDirectory(int fd, const std::string& folder, clsISODirectory& targ
                         Import& import) {
   std::vector<LocalEntry> entries;
   std::string failure;
+  const long switches = VoluntarySwitches();
   if (!ListLocalFolder(fd, entries, failure)) {
     import.report.passedOver.push_back({folder, "the folder cannot be listed: " + failure});
     return;
   }
-  for (const LocalEntry& entry : entries) {
+  const bool ahead = ExamineAheadWanted(VoluntarySwitches() > switches);
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (ahead && i % kExamineAhead == 0) {
+      if (!import.examiners) import.examiners = std::make_unique<Examiners>(import.patterns);
+      import.examiners->Examine(fd, entries, i);
+    }
+    const LocalEntry& entry = entries[i];
     if (!MatchesAny(import.patterns, text::FromLocalName(entry.name))) continue;
     // The local path keeps the name as the system has it.
     const std::string path = folder + entry.name;
@@ -249,7 +378,7 @@ ImportReport clsISODirectory::AddLocalDirectory(const std::string& strPath,
                                                 bool recursive) {
   // An empty path would otherwise become "/" and import the whole file system.
   if (strPath.empty()) throw InputError("no local folder given to import");
-  Import import{{}, recursive, {}};
+  Import import{{}, recursive, {}, nullptr};
   import.patterns.reserve(filter.size());
   for (const std::u16string& pattern : filter) import.patterns.emplace_back(pattern);
   if (import.patterns.empty()) return {};

@@ -20,14 +20,15 @@ namespace {
 using tavrine::iso::IsoImage;
 using tavrine::testing::TempDir;
 
-std::string failingPath;
+std::string failingName;  // looked up in its folder or along its whole path
 
-int OpenFailingOne(const char* path, int flags, mode_t mode) {
-  if (failingPath == path) {
+int OpenFailingOne(int folder, const char* path, int flags, mode_t mode) {
+  const std::string_view name(path);
+  if (name.substr(name.rfind('/') + 1) == failingName) {
     errno = EIO;
     return -1;
   }
-  return RealFileSystemCalls().open(path, flags, mode);
+  return RealFileSystemCalls().openat(folder, path, flags, mode);
 }
 
 struct Outcome {
@@ -53,8 +54,8 @@ TEST(Run, FileThatCannotBeReadGivesExitThreeAndZerosInItsPlace) {
   const std::string bad = dir.WritePatternFile("bad.bin", 5000, 3);
   const std::string image = dir / "img.iso";
   FileSystemCalls calls = RealFileSystemCalls();
-  calls.open = OpenFailingOne;
-  failingPath = bad;
+  calls.openat = OpenFailingOne;
+  failingName = "bad.bin";
   Outcome outcome;
   {
     ScopedFileSystemCalls scoped(calls);

@@ -53,7 +53,7 @@ TEST(FileAccess, RecordsWithoutAFileMakeNoCalls) {
 TEST(FileAccess, OpenedRecordWithDescriptorZeroIsUsed) {
   static int readFd = -2;
   FileSystemCalls calls = RealFileSystemCalls();
-  calls.open = [](const char*, int, mode_t) { return 0; };
+  calls.openat = [](int, const char*, int, mode_t) { return 0; };
   calls.read = [](int fd, void*, std::size_t) -> ssize_t { return readFd = fd, 0; };
   ScopedFileSystemCalls seam(calls);
   FileRecord record = OpenRead("/some/file");

@@ -4,9 +4,11 @@
 // the counting sink).
 #include "image/layout.h"
 
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
 #include <random>
 #include <string>
@@ -33,9 +35,13 @@ using ::testing::ThrowsMessage;
 // of huge files need no disk. Other paths go to the real stat.
 std::map<std::string, std::int64_t> g_lengths;
 
-int FakeStat(const char* path, struct stat* st) {
+int FakeStat(int folder, const char* name, struct stat* st, int flags) {
+  const std::string path =
+      folder == AT_FDCWD
+          ? name
+          : std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(folder)) / name;
   const auto it = g_lengths.find(path);
-  if (it == g_lengths.end()) return RealFileSystemCalls().stat(path, st);
+  if (it == g_lengths.end()) return RealFileSystemCalls().fstatat(folder, name, st, flags);
   *st = {};
   st->st_mode = S_IFREG | 0644;
   st->st_size = static_cast<off_t>(it->second);
@@ -46,7 +52,7 @@ struct FakeLengths {
   FakeLengths()
       : seam([] {
           FileSystemCalls calls = RealFileSystemCalls();
-          calls.stat = FakeStat;
+          calls.fstatat = FakeStat;
           return calls;
         }()) {}
   ~FakeLengths() { g_lengths.clear(); }

@@ -19,6 +19,7 @@
 #include <utility>
 
 #include "fileio/file_system_calls.h"
+#include "image/read_ahead.h"
 #include "image/reader.h"
 #include "image/writer.h"
 #include "support/image_builder.h"
@@ -190,71 +191,111 @@ TEST(WriterFaults, FailedWritesAndCloseThroughTheSeamLeaveNoImage) {
   }
 }
 
-TEST(WriterFaults, FilesRemovedShrunkOrGrownDuringTheBuildKeepTheLayout) {
+// Reading ahead must not change what a build sees or writes: the same images and reports as
+// reading each file when its turn comes, through a window that wraps around several times and
+// meets files alone in their folder, empty files, large files and a failing open.
+int OpenFailingX13(int folder, const char* path, int flags, mode_t mode) {
+  const std::string_view name(path);
+  if (name.substr(name.rfind('/') + 1) == "x13.bin") return errno = EACCES, -1;
+  return RealFileSystemCalls().openat(folder, path, flags, mode);
+}
+
+TEST(WriterReadAhead, GivesTheImageAndReportsOfReadingInOrder) {
   TempDir dir;
   clsISOWriter writer;
-  testing::AddFile(*writer.Root(), dir, "in/first.bin", std::string(100, 'f'));
-  const std::string removed = dir / "in/removed.bin";
-  const std::string shrunk = dir / "in/shrunk.bin";
-  const std::string grown = dir / "in/grown.bin";
-  testing::AddFile(*writer.Root(), dir, "in/removed.bin", std::string(5000, 'r'));
-  testing::AddFile(*writer.Root(), dir, "in/shrunk.bin", std::string(5000, 's'));
-  testing::AddFile(*writer.Root(), dir, "in/grown.bin", std::string(3000, 'g'));
-  // Replaced by what would hang the build or give endless data; empty files that change.
-  const std::string fifo = testing::AddFile(*writer.Root(), dir, "in/fifo", "f").LocalPath();
-  const std::string device = testing::AddFile(*writer.Root(), dir, "in/zero", "z").LocalPath();
-  const std::string emptyGrown = testing::AddFile(*writer.Root(), dir, "in/e1", "").LocalPath();
-  const std::string emptyGone = testing::AddFile(*writer.Root(), dir, "in/e2", "").LocalPath();
-  OnFirstFile events([&] {
-    std::remove(removed.c_str());
-    ASSERT_EQ(truncate(shrunk.c_str(), 100), 0);
-    dir.WriteFile("in/grown.bin", std::string(9000, 'G'));
-    ASSERT_EQ(std::remove(fifo.c_str()) | mkfifo(fifo.c_str(), 0600), 0);
-    ASSERT_EQ(std::remove(device.c_str()) | symlink("/dev/zero", device.c_str()), 0);
-    dir.WriteFile("in/e1", "now");
-    std::remove(emptyGone.c_str());
-  });
-  writer.Listener(&events);
-  ASSERT_TRUE(writer.SaveISO(dir / "result.iso"));
-
-  const auto& unreadable = writer.UnreadableFiles();
-  ASSERT_EQ(unreadable.size(), 7u);
-  EXPECT_EQ(unreadable[0].LocalPath, removed);
-  EXPECT_EQ(unreadable[0].ImagePath, u"\\removed.bin");
-  EXPECT_EQ(unreadable[0].Reason, std::string("cannot be opened (") + std::strerror(ENOENT) +
-                                      "); zeros stand in its place");
-  EXPECT_EQ(unreadable[1].LocalPath, shrunk);
-  EXPECT_EQ(unreadable[1].Reason,
-            "file shrank from 5000 to 100 bytes during the build; zeros stand for the rest");
-  EXPECT_EQ(unreadable[2].LocalPath, grown);
-  EXPECT_NE(unreadable[2].Reason.find("file grew from 3000 to 9000 bytes"), std::string::npos);
-  const std::pair<std::string, std::string> replaced[] = {
-      {fifo, "is no longer a regular file (now a FIFO); zeros stand in its place"},
-      {device, "is no longer a regular file (now a character device); zeros stand in its place"},
-      {emptyGrown, "file grew from 0 to 3 bytes during the build; it is empty in the image"},
-      {emptyGone,
-       std::string("cannot be opened (") + std::strerror(ENOENT) + "); it is empty in the image"}};
-  for (std::size_t i = 0; i < std::size(replaced); ++i) {
-    EXPECT_EQ(unreadable[3 + i].LocalPath, replaced[i].first);
-    EXPECT_EQ(unreadable[3 + i].Reason, replaced[i].second);
+  writer.VolumeCreation(testing::FixedDate());
+  for (int i = 0; i < 200; ++i) {
+    const std::uint64_t size = i % 50 == 7 ? 300000 : i % 40 == 5 ? 0 : (i * 7919) % 9000;
+    const std::string folder =
+        i % 9 == 0 ? "in/alone" + std::to_string(i) : "in/d" + std::to_string(i / 60);
+    writer.Root()->Files().Add(
+        dir.WritePatternFile(folder + "/x" + std::to_string(i) + ".bin", size, i));
   }
-
+  FileSystemCalls calls = RealFileSystemCalls();
+  calls.openat = OpenFailingX13;
+  const ScopedFileSystemCalls seam(calls);
+  std::vector<std::string> images;
+  for (ReadAheadMode mode : {ReadAheadMode::kNever, ReadAheadMode::kAlways}) {
+    const ScopedReadAheadMode forced(mode);
+    ASSERT_TRUE(writer.SaveISO(dir / "result.iso"));
+    images.push_back(testing::ReadFile(dir / "result.iso"));
+    ASSERT_EQ(writer.UnreadableFiles().size(), 1u);
+    EXPECT_EQ(writer.UnreadableFiles()[0].ImagePath, u"\\x13.bin");
+  }
+  EXPECT_TRUE(images[0] == images[1]);
   IsoImage iso(dir / "result.iso");
-  EXPECT_EQ(iso.ReadFile(iso.Primary().Find(u"/REMOVED.BIN")), std::string(5000, '\0'));
-  EXPECT_EQ(iso.ReadFile(iso.Primary().Find(u"/SHRUNK.BIN")),
-            std::string(100, 's') + std::string(4900, '\0'));
-  EXPECT_EQ(iso.ReadFile(iso.Primary().Find(u"/GROWN.BIN")), std::string(3000, 'G'));
-  EXPECT_EQ(iso.ImageSize(), iso.Primary().descriptor.volumeSpaceSize * 2048u);
-  EXPECT_EQ(events.log.back(), "WritingFinished");
+  EXPECT_TRUE(iso.ReadFile(iso.Primary().Find(u"/X199.BIN")) ==
+              testing::ReadFile(dir / "in/d3/x199.bin"));
+}
 
-  // The list belongs to one build: the next starts it afresh.
-  dir.WriteFile("in/removed.bin", std::string(10, 'r'));
-  for (const std::string& path : {fifo, device, emptyGone}) {
-    std::remove(path.c_str());
-    close(creat(path.c_str(), 0600));
+TEST(WriterFaults, FilesRemovedShrunkOrGrownDuringTheBuildKeepTheLayout) {
+  for (ReadAheadMode mode : {ReadAheadMode::kNever, ReadAheadMode::kAlways}) {
+    const ScopedReadAheadMode forced(mode);
+    TempDir dir;
+    clsISOWriter writer;
+    testing::AddFile(*writer.Root(), dir, "in/first.bin", std::string(100, 'f'));
+    const std::string removed = dir / "in/removed.bin";
+    const std::string shrunk = dir / "in/shrunk.bin";
+    const std::string grown = dir / "in/grown.bin";
+    testing::AddFile(*writer.Root(), dir, "in/removed.bin", std::string(5000, 'r'));
+    testing::AddFile(*writer.Root(), dir, "in/shrunk.bin", std::string(5000, 's'));
+    testing::AddFile(*writer.Root(), dir, "in/grown.bin", std::string(3000, 'g'));
+    // Replaced by what would hang the build or give endless data; empty files that change.
+    const std::string fifo = testing::AddFile(*writer.Root(), dir, "in/fifo", "f").LocalPath();
+    const std::string device = testing::AddFile(*writer.Root(), dir, "in/zero", "z").LocalPath();
+    const std::string emptyGrown = testing::AddFile(*writer.Root(), dir, "in/e1", "").LocalPath();
+    const std::string emptyGone = testing::AddFile(*writer.Root(), dir, "in/e2", "").LocalPath();
+    OnFirstFile events([&] {
+      std::remove(removed.c_str());
+      ASSERT_EQ(truncate(shrunk.c_str(), 100), 0);
+      dir.WriteFile("in/grown.bin", std::string(9000, 'G'));
+      ASSERT_EQ(std::remove(fifo.c_str()) | mkfifo(fifo.c_str(), 0600), 0);
+      ASSERT_EQ(std::remove(device.c_str()) | symlink("/dev/zero", device.c_str()), 0);
+      dir.WriteFile("in/e1", "now");
+      std::remove(emptyGone.c_str());
+    });
+    writer.Listener(&events);
+    ASSERT_TRUE(writer.SaveISO(dir / "result.iso"));
+
+    const auto& unreadable = writer.UnreadableFiles();
+    ASSERT_EQ(unreadable.size(), 7u);
+    EXPECT_EQ(unreadable[0].LocalPath, removed);
+    EXPECT_EQ(unreadable[0].ImagePath, u"\\removed.bin");
+    EXPECT_EQ(unreadable[0].Reason, std::string("cannot be opened (") + std::strerror(ENOENT) +
+                                        "); zeros stand in its place");
+    EXPECT_EQ(unreadable[1].LocalPath, shrunk);
+    EXPECT_EQ(unreadable[1].Reason,
+              "file shrank from 5000 to 100 bytes during the build; zeros stand for the rest");
+    EXPECT_EQ(unreadable[2].LocalPath, grown);
+    EXPECT_NE(unreadable[2].Reason.find("file grew from 3000 to 9000 bytes"), std::string::npos);
+    const std::pair<std::string, std::string> replaced[] = {
+        {fifo, "is no longer a regular file (now a FIFO); zeros stand in its place"},
+        {device, "is no longer a regular file (now a character device); zeros stand in its place"},
+        {emptyGrown, "file grew from 0 to 3 bytes during the build; it is empty in the image"},
+        {emptyGone, std::string("cannot be opened (") + std::strerror(ENOENT) +
+                        "); it is empty in the image"}};
+    for (std::size_t i = 0; i < std::size(replaced); ++i) {
+      EXPECT_EQ(unreadable[3 + i].LocalPath, replaced[i].first);
+      EXPECT_EQ(unreadable[3 + i].Reason, replaced[i].second);
+    }
+
+    IsoImage iso(dir / "result.iso");
+    EXPECT_EQ(iso.ReadFile(iso.Primary().Find(u"/REMOVED.BIN")), std::string(5000, '\0'));
+    EXPECT_EQ(iso.ReadFile(iso.Primary().Find(u"/SHRUNK.BIN")),
+              std::string(100, 's') + std::string(4900, '\0'));
+    EXPECT_EQ(iso.ReadFile(iso.Primary().Find(u"/GROWN.BIN")), std::string(3000, 'G'));
+    EXPECT_EQ(iso.ImageSize(), iso.Primary().descriptor.volumeSpaceSize * 2048u);
+    EXPECT_EQ(events.log.back(), "WritingFinished");
+
+    // The list belongs to one build: the next starts it afresh.
+    dir.WriteFile("in/removed.bin", std::string(10, 'r'));
+    for (const std::string& path : {fifo, device, emptyGone}) {
+      std::remove(path.c_str());
+      close(creat(path.c_str(), 0600));
+    }
+    ASSERT_TRUE(writer.SaveISO(dir / "result.iso"));
+    EXPECT_TRUE(writer.UnreadableFiles().empty());
   }
-  ASSERT_TRUE(writer.SaveISO(dir / "result.iso"));
-  EXPECT_TRUE(writer.UnreadableFiles().empty());
 }
 
 TEST(WriterFaults, CancelStopsTheBuildAndRemovesTheUnfinishedImage) {
@@ -316,9 +357,9 @@ bool g_refuseUnnamed = false;
 // rename and its folder after; a new name needs neither.
 TEST(WriterOutput, TheImageIsNamedOnlyWhenCompleteAndSyncedWhenItReplacesAFile) {
   FileSystemCalls calls = RealFileSystemCalls();
-  calls.open = [](const char* path, int flags, mode_t mode) {
+  calls.openat = [](int folder, const char* path, int flags, mode_t mode) {
     if (g_refuseUnnamed && (flags & O_TMPFILE) == O_TMPFILE) return errno = EOPNOTSUPP, -1;
-    return RealFileSystemCalls().open(path, flags, mode);
+    return RealFileSystemCalls().openat(folder, path, flags, mode);
   };
   calls.fdatasync = [](int fd) {
     g_calls.push_back("fdatasync");
