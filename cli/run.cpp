@@ -11,6 +11,7 @@
 
 #include "cli/options.h"
 #include "cli/sources.h"
+#include "fileio/paths.h"
 #include "tree/errors.h"
 #include "tree/text.h"
 
@@ -44,9 +45,7 @@ void SetIdentifiers(clsISOWriter& writer, const Identifiers& ids) {
 std::string WhyNotCreated(const std::string& output) {
   struct stat st {};
   if (::stat(output.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return "it is a folder";
-  const std::size_t slash = output.rfind('/');
-  const std::string folder =
-      slash == std::string::npos ? "." : output.substr(0, std::max<std::size_t>(slash, 1));
+  const std::string folder = FolderOfPath(output);
   if (::stat(folder.c_str(), &st) != 0) return "the folder '" + folder + "' does not exist";
   if (!S_ISDIR(st.st_mode)) return "'" + folder + "' is not a folder";
   return "the folder '" + folder + "' refused a new file";

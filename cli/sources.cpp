@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "cli/options.h"
+#include "fileio/paths.h"
 #include "tree/errors.h"
 #include "tree/text.h"
 
@@ -64,15 +65,9 @@ void SplitImagePath(const std::string& argument, std::string_view imageSide, Sou
   source.endsInSlash = last.empty() || last == "." || source.imagePath.empty();
 }
 
-// The image name of a file added without one: the part of its path after the last "/".
-std::u16string NameOfLocalPath(const std::string& local) {
-  const std::size_t slash = local.rfind('/');
-  return text::FromUtf8(slash == std::string::npos ? local : local.substr(slash + 1));
-}
-
 void AddFile(clsISODirectory& target, const std::string& local, const std::u16string& name,
              std::vector<std::string>& warnings) {
-  const std::u16string effective = name.empty() ? NameOfLocalPath(local) : name;
+  const std::u16string effective = name.empty() ? text::FromUtf8(NameOfPath(local)) : name;
   // Quoted: an image path such as "\new" must not read like an escape sequence.
   const auto where = [&] {
     std::string quoted = "'";

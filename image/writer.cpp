@@ -12,6 +12,7 @@
 #include <optional>
 #include <vector>
 
+#include "fileio/paths.h"
 #include "image/encoding.h"
 #include "image/file_data.h"
 #include "image/layout.h"
@@ -83,12 +84,6 @@ struct Output {
   std::string replaced;   // the file the temporary is renamed over
 };
 
-std::string FolderOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // The file a symbolic link names, so that the link stays a link and the file behind it gets the
 // image: realpath for an existing file; for a link to nothing yet, its text, read relative to
 // the link's folder. Any other path is its own file.
@@ -106,7 +101,7 @@ std::string FileBehind(const std::string& target, bool exists) {
   const ssize_t length = ::readlink(target.c_str(), text.data(), text.size());
   if (length <= 0 || static_cast<std::size_t>(length) >= text.size()) return target;
   const std::string named(text.data(), static_cast<std::size_t>(length));
-  return named.front() == '/' ? named : FolderOf(target) + "/" + named;
+  return named.front() == '/' ? named : FolderOfPath(target) + "/" + named;
 }
 
 // A temporary file in folder. It takes the permissions and, where we may give it, the owner of
@@ -147,7 +142,7 @@ std::optional<Output> CreateOutput(const std::string& target) {
   // An existing file we may not write stays as it is, as creating it over would fail.
   if (exists && ::access(target.c_str(), W_OK) != 0) return std::nullopt;
   const std::string file = FileBehind(target, exists);
-  std::optional<Output> output = CreateTemporaryIn(FolderOf(file), exists ? &st : nullptr);
+  std::optional<Output> output = CreateTemporaryIn(FolderOfPath(file), exists ? &st : nullptr);
   if (output) {
     output->replaced = file;
     return output;
@@ -325,11 +320,9 @@ bool clsISOWriter::SaveISO(const std::string& file_out) {
     });
 
     const std::int64_t total = layout.volumeBlocks * detail::kBlockSize;
-    ProgressTotal_ = total;
     FileDataEvents events(Listener_, total, CancelRequested_, file_out);
     detail::WriteFileData(sink, layout, events, UnreadableFiles_);
     sink.Flush();
-    ProgressTotal_ = 0;
     if (Listener_ != nullptr) Listener_->BytesWritten(sink.Position(), total);
 
     // A late write failure (NFS, some full disks) shows only here: the image is then not whole
@@ -344,7 +337,6 @@ bool clsISOWriter::SaveISO(const std::string& file_out) {
       throw IoError("cannot replace " + output->replaced + ": " + std::strerror(error));
     }
   } catch (...) {
-    ProgressTotal_ = 0;
     CloseFileRecord(OutputFile_);  // nothing to do once closed
     if (!output->temporary.empty()) ::unlink(output->temporary.c_str());
     throw;

@@ -8,6 +8,7 @@
 #include <string>
 #include <utility>
 
+#include "fileio/paths.h"
 #include "tree/errors.h"
 #include "tree/text.h"
 
@@ -38,18 +39,6 @@ LocalFileFacts ExamineLocalFile(const std::string& path) {
   return result;
 }
 
-// The part of a local path after its last "/", as an image name.
-std::u16string NameFromPath(const std::string& localfile) {
-  const auto slash = localfile.rfind('/');
-  return text::FromUtf8(slash == std::string::npos ? std::string_view(localfile)
-                                                   : std::string_view(localfile).substr(slash + 1));
-}
-
-[[noreturn]] void ThrowSubscript(std::int32_t index, std::size_t count) {
-  throw OutOfRangeError("subscript out of range: index " + std::to_string(index) + ", " +
-                        std::to_string(count) + (count == 1 ? " entry" : " entries"));
-}
-
 }  // namespace
 
 void clsISOFile::name(std::u16string strNewVal) {
@@ -77,7 +66,7 @@ std::int32_t clsISOFiles::Count() const {
 
 clsISOFile& clsISOFiles::File(std::int32_t index) const {
   if (index < 0 || static_cast<std::size_t>(index) >= FileEntries_.size()) {
-    ThrowSubscript(index, FileEntries_.size());
+    ThrowSubscriptOutOfRange(index, FileEntries_.size(), "entry", "entries");
   }
   return *FileEntries_[static_cast<std::size_t>(index)];
 }
@@ -91,7 +80,8 @@ void clsISOFiles::Remove(std::int32_t index) {
 
 clsISOFile* clsISOFiles::Add(const std::string& localfile, std::u16string_view name) {
   if (localfile.empty()) return nullptr;
-  std::u16string entryName = name.empty() ? NameFromPath(localfile) : std::u16string(name);
+  std::u16string entryName =
+      name.empty() ? text::FromUtf8(NameOfPath(localfile)) : std::u16string(name);
   // A local file name may hold "\" on this system; it would read as a path separator inside
   // the image, so such a name is refused whether given or derived.
   if (entryName.find(u'\\') != std::u16string::npos) return nullptr;
