@@ -18,8 +18,8 @@
 #include <thread>
 #include <utility>
 
-#include "fileio/file_system_calls.h"
 #include "image/writer.h"
+#include "support/faults.h"
 #include "support/image_builder.h"
 #include "support/iso_reader.h"
 #include "support/temp_dir.h"
@@ -29,6 +29,7 @@ namespace tavrine {
 namespace {
 
 using ::testing::AllOf;
+using testing::Found;
 using ::testing::HasSubstr;
 using testing::IsoImage;
 using testing::RecordingEvents;
@@ -116,30 +117,6 @@ TEST(WriterFaults, FullDiskGivesAnErrorAndNoImage) {
   EXPECT_EQ(OutputNames(dir), std::vector<std::string>{"result.iso"});
 }
 
-// Writes fail with ENOSPC once this many bytes went out.
-std::int64_t g_writeBudget = 0;
-ssize_t BudgetWrite(int fd, const void* buffer, std::size_t count) {
-  if (g_writeBudget <= 0) {
-    errno = ENOSPC;
-    return -1;
-  }
-  const std::size_t allowed = std::min<std::size_t>(count, static_cast<std::size_t>(g_writeBudget));
-  const ssize_t written = RealFileSystemCalls().write(fd, buffer, allowed);
-  if (written > 0) g_writeBudget -= written;
-  return written;
-}
-ssize_t NoCopyFileRange(int, off_t*, int, off_t*, std::size_t, unsigned) {
-  errno = EXDEV;  // the kernel declines: the buffered path takes over
-  return -1;
-}
-
-// Every close fails with EIO after closing: only the output's result is looked at.
-int FailingClose(int fd) {
-  RealFileSystemCalls().close(fd);
-  errno = EIO;
-  return -1;
-}
-
 TEST(WriterFaults, FailedWritesAndCloseThroughTheSeamLeaveNoImage) {
   TempDir dir;
   dir.WritePatternFile("in/data.bin", 300000, 3);
@@ -155,13 +132,13 @@ TEST(WriterFaults, FailedWritesAndCloseThroughTheSeamLeaveNoImage) {
     const std::string target = dir.WriteFile("result.iso", "earlier image");
     clsISOWriter writer;
     writer.Root()->Files().Add(dir / "in/data.bin");
-    FileSystemCalls calls = RealFileSystemCalls();
-    calls.write = BudgetWrite;
-    calls.copy_file_range = NoCopyFileRange;
-    if (c.closeFails) calls.close = FailingClose;
-    g_writeBudget = c.budget;
     {
-      ScopedFileSystemCalls seam(calls);
+      // The kernel declines to copy, so every byte goes through the budgeted writes; every
+      // close fails, but only the output's result is looked at.
+      testing::ScopedFaults faults;
+      faults->writeBudget = c.budget;
+      faults->copyRefusal = EXDEV;
+      faults->closeFails = c.closeFails;
       EXPECT_THAT(
           [&] { writer.SaveISO(target); },
           ThrowsMessage<IoError>(AllOf(HasSubstr(target), HasSubstr(std::strerror(c.error)))))
@@ -185,7 +162,7 @@ TEST(WriterFaults, FailedWritesAndCloseThroughTheSeamLeaveNoImage) {
     ASSERT_EQ(stat(target.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
     IsoImage iso(target);
-    EXPECT_TRUE(iso.ReadFile(*iso.Primary().Find(u"/DATA.BIN")) ==
+    EXPECT_TRUE(iso.ReadFile(Found(iso.Primary().Find(u"/DATA.BIN"))) ==
                 testing::ReadFile(dir / "in/data.bin"));
   }
 }
@@ -221,10 +198,10 @@ TEST(WriterFaults, FilesRemovedShrunkOrGrownDuringTheBuildKeepTheLayout) {
   EXPECT_NE(unreadable[2].Reason.find("file grew from 3000 to 9000 bytes"), std::string::npos);
 
   IsoImage iso(dir / "result.iso");
-  EXPECT_EQ(iso.ReadFile(*iso.Primary().Find(u"/REMOVED.BIN")), std::string(5000, '\0'));
-  EXPECT_EQ(iso.ReadFile(*iso.Primary().Find(u"/SHRUNK.BIN")),
+  EXPECT_EQ(iso.ReadFile(Found(iso.Primary().Find(u"/REMOVED.BIN"))), std::string(5000, '\0'));
+  EXPECT_EQ(iso.ReadFile(Found(iso.Primary().Find(u"/SHRUNK.BIN"))),
             std::string(100, 's') + std::string(4900, '\0'));
-  EXPECT_EQ(iso.ReadFile(*iso.Primary().Find(u"/GROWN.BIN")), std::string(3000, 'G'));
+  EXPECT_EQ(iso.ReadFile(Found(iso.Primary().Find(u"/GROWN.BIN"))), std::string(3000, 'G'));
   EXPECT_EQ(iso.Bytes().size(), iso.Primary().descriptor.volumeSpaceSize * 2048u);
   EXPECT_EQ(events.log.back(), "WritingFinished");
 
@@ -389,7 +366,7 @@ TEST(WriterEventsOrder, BytesWrittenDuringALargeFile) {
   const std::int64_t total = events.bytesWritten.back().second;
   EXPECT_EQ(events.bytesWritten.back().first, total);
   IsoImage iso(dir / "result.iso");
-  EXPECT_TRUE(iso.ReadFile(*iso.Primary().Find(u"/LARGE.BIN")) ==
+  EXPECT_TRUE(iso.ReadFile(Found(iso.Primary().Find(u"/LARGE.BIN"))) ==
               testing::ReadFile(dir / "in/large.bin"));
 }
 
