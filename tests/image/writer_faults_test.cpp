@@ -82,6 +82,49 @@ TEST(WriterFaults, UnusableTargetsReturnFalseWithoutEventsOrFiles) {
   EXPECT_TRUE(std::filesystem::is_empty(dir.path() / "taken"));
 }
 
+// An existing image its user may not write stays, though its folder would take a new one. Run
+// as nobody when the tests run as root, who may write anything.
+TEST(WriterFaults, AReadOnlyImageIsNotReplaced) {
+  TempDir dir;
+  ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
+  const std::string target = dir.WriteFile("result.iso", "earlier image");
+  ASSERT_EQ(chmod(target.c_str(), 0444), 0);
+  const pid_t child = fork();
+  ASSERT_NE(child, -1);
+  if (child == 0) {
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
+    clsISOWriter writer;
+    _exit(writer.SaveISO(target) ? 1 : 0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(testing::ReadFile(target), "earlier image");
+  EXPECT_EQ(OutputNames(dir), std::vector<std::string>{"result.iso"});
+}
+
+// A kernel copy that fails or is refused part way through a large file: the rest comes through
+// the buffer, from where the kernel stopped.
+TEST(WriterFaults, AKernelCopyStoppingPartWayIsFinishedThroughTheBuffer) {
+  TempDir dir;
+  const std::string source = dir.WritePatternFile("in/large.bin", 1 << 20, 5);
+  clsISOWriter writer;
+  writer.Root()->Files().Add(source);
+  for (const int error : {EIO, EXDEV}) {
+    {
+      testing::ScopedFaults faults;
+      faults->copyRefusal = error;
+      faults->kernelCopies = 3;
+      faults->copyMost = 100000;
+      ASSERT_TRUE(writer.SaveISO(dir / "result.iso"));
+    }
+    EXPECT_TRUE(writer.UnreadableFiles().empty());
+    IsoImage iso(dir / "result.iso");
+    EXPECT_TRUE(iso.ReadFile(Found(iso.Primary().Find(u"/LARGE.BIN"))) == testing::ReadFile(source))
+        << std::strerror(error);
+  }
+}
+
 TEST(WriterFaults, FullDiskGivesAnErrorAndNoImage) {
   TempDir dir;
   const std::string target = dir.WriteFile("result.iso", "earlier image");
