@@ -244,42 +244,6 @@ TEST(RoundTrip, TestReaderSeesTheWriterTree) {
   }
 }
 
-// What the generated trees are meant to exercise is really in them.
-TEST(RoundTrip, GeneratedTreesHoldTheCasesTheyAreFor) {
-  TempDir dir;
-  bool unsorted = false, tilde = false, nonAscii = false, empty = false;
-  for (std::uint32_t seed = 11; seed < 11 + kTreesPerReader; ++seed) {
-    IsoImage image(Build(seed, dir, Shape::kRandom).path);
-    WalkEntries(image.Primary().root, [&](const std::u16string& path, const Entry& e) {
-      tilde = tilde || path.find(u'~') != std::u16string::npos;
-      nonAscii =
-          nonAscii || std::any_of(path.begin(), path.end(), [](char16_t c) { return c > 0x7F; });
-      empty = empty || (!e.IsDirectory() && e.size() == 0);
-      unsorted = unsorted || !std::is_sorted(e.children.begin(), e.children.end(),
-                                             [](const Entry& a, const Entry& b) {
-                                               return a.record.identifier < b.record.identifier;
-                                             });
-    });
-  }
-  EXPECT_TRUE(unsorted) << "no directory with records out of identifier order";
-  EXPECT_TRUE(tilde) << "no \"~\" numbered name";
-  EXPECT_TRUE(nonAscii) << "no name beyond ASCII";
-  EXPECT_TRUE(empty) << "no empty file";
-
-  IsoImage exact(Build(200, dir, Shape::kExactBlock).path);
-  const Entry& root = exact.Primary().root;
-  EXPECT_EQ(root.size(), 4096u) << "records ending at 2048 are followed by a whole block";
-  ASSERT_EQ(root.children.size(), 45u);
-  EXPECT_EQ(root.children.back().record.imageOffset + 44,
-            (std::uint64_t{root.extent()} + 1) * 2048);
-
-  IsoImage wide(Build(100, dir, Shape::kWide).path);
-  EXPECT_GT(wide.Primary().root.size(), 2048u) << "the wide root extent fits one block";
-  EXPECT_GT(wide.Joliet().descriptor.pathTableSize, 2048u) << "the Joliet path table fits a block";
-  EXPECT_LT(wide.Primary().descriptor.pathTableSize, wide.Joliet().descriptor.pathTableSize);
-  EXPECT_NE(wide.Primary().root.Child(u"A_SHARED_PREFIX_OF_THIRTY_CH~10.TXT"), nullptr);
-}
-
 // The identifiers and dates of an image as the test-side reader and pycdlib read them: ISO 9660
 // values filtered, Joliet values as given (cut to their fields), recording dates with the offset
 // from GMT of each date.
