@@ -339,6 +339,8 @@ def main():
 
     src = os.path.join(os.path.abspath(args.scratch), "src")
     build_dir = os.path.join(src, "build")  # the same layout as a worktree, for ccache
+    # Paths relative to the scratch folder: copies in other scratch folders share the cache.
+    os.environ["CCACHE_BASEDIR"] = os.path.abspath(args.scratch)
     log(f"copying {tree} to {src}")
     sync_tree(tree, src)
     configure(src, build_dir)
