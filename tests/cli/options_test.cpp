@@ -157,12 +157,5 @@ TEST(ResolveDate, DateWinsOverSourceDateEpochWhichWinsOverNothing) {
   EXPECT_EQ(ResolveDate(options, std::string("1709629623")), 42);
 }
 
-TEST(HelpText, FitsOneScreen) {
-  std::istringstream lines(HelpText());
-  int count = 0;
-  for (std::string line; std::getline(lines, line); ++count) EXPECT_LE(line.size(), 80u) << line;
-  EXPECT_LE(count, 30);
-}
-
 }  // namespace
 }  // namespace tavrine::cli

@@ -108,15 +108,6 @@ TEST(ProgressDisplay, NarrowTerminalShrinksTheBarAndNeverWraps) {
   for (const std::string& draw : narrow.Draws()) EXPECT_LE(draw.size(), 39u) << draw;
 }
 
-TEST(ProgressDisplay, EndLineOnlyEndsAnOpenLine) {
-  FakeBuild build(ProgressDisplay::Mode::kTerminal);
-  build.display.EndLine();
-  build.display.BuildingFilesystem();
-  build.display.EndLine();
-  build.display.EndLine();
-  EXPECT_EQ(build.out.str(), "\rBuilding file system\n");
-}
-
 TEST(Format, BytesAndDurations) {
   EXPECT_EQ(FormatBytes(1023), "1023 B");
   EXPECT_EQ(FormatBytes(1024), "1.0 KiB");

@@ -13,23 +13,6 @@
 namespace tavrine {
 namespace {
 
-// Finding names (trimmed, ignoring case) is left to the differential test below.
-TEST(Directory, ParentsAndFullPaths) {
-  auto root = clsISODirectory::Create();
-  EXPECT_EQ(root->Parent(), nullptr);
-  EXPECT_EQ(root->FullPath(), u"\\");
-  auto inner = root->AddSubDirectory(u"docs")->AddSubDirectory(u" Straße ");
-  EXPECT_EQ(inner->Parent()->Parent(), root);
-  EXPECT_EQ(inner->FullPath(), u"\\docs\\Straße\\");
-  // Only spaces: an unnamed sub-directory.
-  auto unnamed = root->AddSubDirectory(u"   ");
-  EXPECT_EQ(unnamed->FullPath(), u"\\\\");
-  EXPECT_EQ(root->AddSubDirectory(u""), unnamed);
-  root->name(u"Root");
-  root->name(u"");  // ignored
-  EXPECT_EQ(inner->FullPath(), u"Root\\docs\\Straße\\");
-}
-
 TEST(Directory, ADirectoryCannotGoBelowItself) {
   auto root = clsISODirectory::Create();
   auto a = root->AddSubDirectory(u"a");
