@@ -6,6 +6,7 @@ runs every test program against each: a test suite is worth the faults it catche
     scripts/mutants.py --list               # names, files and what each fault does
     scripts/mutants.py -m copy-restart -m block-rule-off-by-one
     scripts/mutants.py --tree ../main --scratch /tmp/m-main --json before.json
+    scripts/mutants.py --quick              # stop at the first program that catches a mutant
 
 The copy is kept between runs, so only what a mutant touches is rebuilt (use ccache:
 `source /work/ccache.env`). A mutant counts as caught by a program when the program fails,
@@ -304,6 +305,21 @@ def run_programs(build_dir, src, programs, timeouts, jobs):
         return {p: f.result() for p, f in futures.items()}
 
 
+def run_quickly(m, build_dir, src, programs, timeouts, jobs):
+    """The programs one by one, the mutated folder's own first, up to the first that catches
+    the mutant; the others are left out of the results. None when the mutant does not build."""
+    home = m.path.split("/")[0] + "_tests"
+    outcome = {}
+    for p in sorted(programs, key=lambda p: p != home):
+        if build(build_dir, [p], jobs).returncode != 0:
+            return None
+        verdict, seconds, failed = run_program(build_dir, src, p, timeouts.get(p))
+        outcome[p] = (verdict, seconds, failed)
+        if verdict != "ok":
+            break
+    return outcome
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
@@ -318,6 +334,9 @@ def main():
     parser.add_argument("-j", "--jobs", type=int, default=2, help="build jobs and parallel programs")
     parser.add_argument("--timeout", type=float, default=0,
                         help="seconds per program (default: 3 x its clean time + 30)")
+    parser.add_argument("--quick", action="store_true",
+                        help="per mutant, build and run one program at a time, the one of the "
+                             "mutated folder first, and stop at the first that catches it")
     parser.add_argument("--json", help="also write the results (with failing tests) here")
     parser.add_argument("--list", action="store_true", help="list the mutants and stop")
     args = parser.parse_args()
@@ -366,12 +385,16 @@ def main():
         try:
             with open(path, "w", encoding="utf-8") as f:
                 f.write(original.replace(m.pattern, m.replacement, 1))
-            built = build(build_dir, programs, args.jobs)
-            if built.returncode != 0:
-                log("  does not build; skipped:\n" + built.stdout[-1500:])
+            if args.quick:
+                outcome = run_quickly(m, build_dir, src, programs, timeouts, args.jobs)
+            else:
+                built = build(build_dir, programs, args.jobs)
+                outcome = None if built.returncode != 0 else run_programs(
+                    build_dir, src, programs, timeouts, args.jobs)
+            if outcome is None:
+                log(f"  does not build; skipped")
                 results[m.name] = {"build": "failed"}
                 continue
-            outcome = run_programs(build_dir, src, programs, timeouts, args.jobs)
             results[m.name] = {p: {"verdict": v, "seconds": round(s, 1), "failed": f}
                                for p, (v, s, f) in outcome.items()}
             for p, (v, s, f) in outcome.items():
@@ -388,7 +411,7 @@ def main():
             json.dump({"tree": tree, "programs": programs, "results": results}, f, indent=1)
     survivors = [m.name for m in mutants
                  if results.get(m.name, {}).get("build") != "failed" and
-                 all(results[m.name][p]["verdict"] == "ok" for p in programs)]
+                 all(r["verdict"] == "ok" for r in results[m.name].values())]
     return 1 if survivors else 0
 
 
@@ -404,10 +427,11 @@ def print_table(mutants, programs, results):
             unbuilt.append(m.name)
             print(f"{m.name:{width}}  (does not build)")
             continue
-        cells = [marks[r[p]["verdict"]] for p in programs]
-        if all(c == "-" for c in cells):
+        cells = [marks[r[p]["verdict"]] if p in r else "." for p in programs]
+        if all(c in "-." for c in cells):
             survivors.append(m.name)
         print(f"{m.name:{width}}  " + "  ".join(f"{c:7}" for c in cells))
+    print("(- not caught, . not run)")
     print(f"\n{len(mutants) - len(survivors) - len(unbuilt)} of {len(mutants)} caught; "
           f"survived: {', '.join(survivors) or 'none'}"
           + (f"; did not build: {', '.join(unbuilt)}" if unbuilt else ""))
