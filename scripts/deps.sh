@@ -2,9 +2,10 @@
 
 # Packages to build the core, the command-line tool and the window.
 TAVRINE_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev)
-# Packages the tests and benchmarks need: test frameworks and the independent image readers.
+# Packages the tests and benchmarks need: test frameworks, pycdlib (the independent reader of the
+# round trips), genisoimage and xorriso (the benchmark's peers).
 TAVRINE_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev python3 python3-pycdlib
-  genisoimage xorriso p7zip-full libarchive-tools libcdio-utils xvfb xauth fonts-liberation
+  genisoimage xorriso xvfb xauth fonts-liberation
   tzdata util-linux time)
 
 tavrine_ensure_packages() {
