@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QConicalGradient>
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
@@ -14,9 +13,9 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPalette>
-#include <QPen>
 #include <QPixmap>
 #include <QPushButton>
+#include <QSvgRenderer>
 #include <algorithm>
 #include <utility>
 
@@ -68,36 +67,16 @@ QString RefusalReason(const QString& path) {
   return QStringLiteral("a file of the same name is already in it");
 }
 
-// The application's icon: a disc with a hub and a centre hole, drawn at the sizes that window
-// managers ask for, so that no image file has to ship with the program.
-QIcon DiscIcon() {
+// The application's icon, the same drawing that the desktop shows: rendered at the sizes that
+// window managers ask for, so that no image plug-in is needed at run time.
+QIcon AppIcon() {
+  QSvgRenderer drawing(QStringLiteral(":/tavrine.svg"));
   QIcon icon;
   for (const int size : {16, 24, 32, 48, 64, 128, 256}) {
     QPixmap pixmap(size, size);
     pixmap.fill(Qt::transparent);
     QPainter p(&pixmap);
-    p.setRenderHint(QPainter::Antialiasing);
-    const QPointF centre(size / 2.0, size / 2.0);
-    const double rim = std::max(1.0, size / 32.0);
-    const double r = (size - rim) / 2.0;  // the rim's outer edge touches the pixmap's edge
-    // The data side's sheen: silver with a faint blue and rose by turns.
-    QConicalGradient sheen(centre, 45);
-    const QColor silver(0xD8, 0xDC, 0xE2);
-    sheen.setColorAt(0.0, silver);
-    sheen.setColorAt(0.15, QColor(0xA8, 0xC8, 0xF0));
-    sheen.setColorAt(0.3, silver);
-    sheen.setColorAt(0.5, QColor(0xF5, 0xF7, 0xFA));
-    sheen.setColorAt(0.65, QColor(0xF0, 0xC0, 0xD8));
-    sheen.setColorAt(0.8, silver);
-    sheen.setColorAt(1.0, silver);
-    p.setPen(QPen(QColor(0x70, 0x78, 0x84), rim));
-    p.setBrush(sheen);
-    p.drawEllipse(centre, r, r);
-    p.setPen(Qt::NoPen);
-    p.setBrush(QColor(0xF2, 0xF3, 0xF5));
-    p.drawEllipse(centre, r * 0.34, r * 0.34);
-    p.setCompositionMode(QPainter::CompositionMode_Clear);
-    p.drawEllipse(centre, r * 0.14, r * 0.14);
+    drawing.render(&p);
     p.end();
     icon.addPixmap(pixmap);
   }
@@ -245,7 +224,7 @@ void Form1::Load() {
   trap.Run(2, [this] { LoadHandCursor(); });
   trap.Run(3, [this] {
     setWindowTitle(QString::fromLatin1(kProductName));
-    QApplication::setWindowIcon(DiscIcon());
+    QApplication::setWindowIcon(AppIcon());
   });
   trap.Run(4, [] {
     QGuiApplication::setApplicationDisplayName(SetAppTitle(QString::fromLatin1(kProductName)));

@@ -1,5 +1,6 @@
 // Tavrine's window.
 #include <QApplication>
+#include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStringList>
@@ -11,6 +12,15 @@
 #include "app/form1.h"
 
 namespace {
+
+// Where Samples/ is: next to the program in the build folder, else in the installed data
+// folder, found relative to the program so that a moved or staged installation still finds it.
+QString ProgramFolder() {
+  const QString here = QCoreApplication::applicationDirPath();
+  const QString installed = QDir::cleanPath(here + QStringLiteral("/" TAVRINE_DATA_FROM_BIN));
+  if (QDir(here + QStringLiteral("/Samples")).exists() || !QDir(installed).exists()) return here;
+  return installed;
+}
 
 // Answers every dialog itself, for the documentation's picture: no question is asked of anybody.
 class UnattendedDialogs final : public tavrine::app::Dialogs {
@@ -30,7 +40,7 @@ class UnattendedDialogs final : public tavrine::app::Dialogs {
 // then saves a picture of the window as it stands after the build, and quits.
 int TakeScreenshot(const QString& file) {
   UnattendedDialogs dialogs;
-  tavrine::app::Form1 window(dialogs, QCoreApplication::applicationDirPath());
+  tavrine::app::Form1 window(dialogs, ProgramFolder());
   QTemporaryDir output;
   window.show();
   window.findChild<QLineEdit*>(QStringLiteral("Text1"))->setText(output.path() + "/");
@@ -50,13 +60,15 @@ int TakeScreenshot(const QString& file) {
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
+  // The desktop entry that names the icon, for compositors that ask the program which it is.
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.tavrine.Tavrine"));
   const QStringList args = QCoreApplication::arguments();
   if (const qsizetype at = args.indexOf(QStringLiteral("--screenshot"));
       at > 0 && at + 1 < args.size()) {
     return TakeScreenshot(args[at + 1]);
   }
   tavrine::app::QtDialogs dialogs;
-  tavrine::app::Form1 window(dialogs, QCoreApplication::applicationDirPath());
+  tavrine::app::Form1 window(dialogs, ProgramFolder());
   window.show();
   return QApplication::exec();
 }

@@ -164,6 +164,18 @@ const std::vector<OptionRule>& OptionTable() {
        [](Options& o, const std::string&) {
          if (o.action == Action::kBuild) o.action = Action::kPrintSize;
        }},
+      {{"--verify"},
+       true,
+       [](Options& o, const std::string& v) {
+         o.action = Action::kVerify;
+         o.image = v;
+       }},
+      {{"--list"},
+       true,
+       [](Options& o, const std::string& v) {
+         o.action = Action::kList;
+         o.image = v;
+       }},
       {{"-q", "--quiet"}, false, [](Options& o, const std::string&) { o.quiet = true; }},
       {{"--version"}, false, [](Options& o, const std::string&) { o.action = Action::kVersion; }},
       {{"-h", "--help"}, false, [](Options& o, const std::string&) { o.action = Action::kHelp; }},
@@ -241,6 +253,14 @@ Options ParseArguments(const std::vector<std::string>& args) {
 
   if (options.action == Action::kHelp || options.action == Action::kVersion) return options;
   if (options.patterns.empty()) options.patterns.push_back("*");
+  if (options.action == Action::kList) {
+    if (!options.paths.empty())
+      throw UsageError("--list takes no PATH: '" + options.paths[0] + "'");
+    return options;
+  }
+  if (options.action == Action::kVerify && !options.output.empty()) {
+    throw UsageError("--verify writes nothing: drop -o '" + options.output + "'");
+  }
   if (options.paths.empty())
     throw UsageError("no PATH given: name the files and folders to put in the image");
   if (options.action == Action::kBuild && options.output.empty()) {
@@ -249,15 +269,24 @@ Options ParseArguments(const std::vector<std::string>& args) {
   return options;
 }
 
+std::vector<std::string_view> OptionNames() {
+  std::vector<std::string_view> names;
+  for (const OptionRule& rule : OptionTable())
+    names.insert(names.end(), rule.names.begin(), rule.names.end());
+  return names;
+}
+
 std::string HelpText() {
   return R"(Usage: tavrine-cli [OPTIONS] -o IMAGE PATH...
        tavrine-cli [OPTIONS] --print-size PATH...
+       tavrine-cli [OPTIONS] --verify IMAGE PATH...  |  tavrine-cli --list IMAGE
 Writes an ISO 9660 image with a Joliet volume. Each PATH is a file (put in the
 root), a folder (its contents put in the root), or a graft point IMAGEPATH=LOCAL
 (LOCAL placed at IMAGEPATH: a folder's contents go into that directory; for a
 file, IMAGEPATH is its directory plus its new name, or ends in "/" to keep its
 name). A PATH that exists as typed is never split at "="; otherwise write "\="
-for a "=" and "\\" for a "\" in a local name (image names cannot hold "\").
+for a "=" and "\\" for a "\". Clashing names get "~1" (a warning); names
+beginning with ".", links to folders and special files are left out.
   -o, --output FILE        the image to write (replaced when it exists)
   -V, --volume-id TEXT     volume identifier
   --system-id TEXT         system identifier (also -sysid)
@@ -277,8 +306,8 @@ for a "=" and "\\" for a "\" in a local name (image names cannot hold "\").
 Examples:
   tavrine-cli -V PHOTOS -o photos.iso ~/Pictures/2024
   tavrine-cli -o site.iso --date 2024-03-05T09:07:03Z docs/2024=./out readme.txt
-Exit status: 0 written, 1 failed (no image left), 2 bad command line,
-3 written but some files could not be read completely (zeros in their place).
+Exit status: 0 written, 1 failed (no image left), 2 bad command line, 3 written
+but something a PATH names or holds is missing or incomplete (see the messages).
 )";
 }
 

@@ -24,7 +24,7 @@ inline constexpr int kExitUsage = 2;
 inline constexpr int kExitUnreadable = 3;  // image written, some files not read completely
 inline constexpr int kExitInterrupted = 130;
 
-enum class Action { kBuild, kPrintSize, kHelp, kVersion };
+enum class Action { kBuild, kPrintSize, kHelp, kVersion, kVerify, kList };
 
 // One identifier given on the command line (UTF-8, as typed).
 struct Identifiers {
@@ -39,6 +39,7 @@ struct Identifiers {
 struct Options {
   Action action = Action::kBuild;
   std::string output;
+  std::string image;  // --verify and --list: the image to read
   Identifiers identifiers;
   bool joliet = true;
   bool quiet = false;
@@ -65,6 +66,10 @@ std::int64_t ParseWhen(std::string_view when, std::string_view what);
 // and not empty, else none (the current time and the files' own dates).
 std::optional<std::int64_t> ResolveDate(const Options& options,
                                         const std::optional<std::string>& sourceDateEpoch);
+
+// Every spelling of every option the parser accepts, so that the help text, the man page and the
+// shell completion can be checked against the parser itself.
+std::vector<std::string_view> OptionNames();
 
 std::string HelpText();
 std::string VersionText();

@@ -37,12 +37,13 @@ class ProgressDisplay : public WriterEvents {
   // Ends a redrawn line (before an error or a warning is printed, and at the end), so that
   // whatever follows starts on a line of its own.
   void EndLine();
+  // Starts a phase of another task than a build (a check of an image, say), named as shown.
+  void EnterPhase(std::string_view phase);
 
   // The shortest interval between two redraws of the same phase.
   static constexpr double kRedrawInterval = 0.1;
 
  private:
-  void EnterPhase(std::string_view phase);
   void Draw();
 
   std::ostream& out_;

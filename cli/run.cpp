@@ -9,8 +9,10 @@
 #include <memory>
 #include <string_view>
 
+#include "cli/list.h"
 #include "cli/options.h"
 #include "cli/sources.h"
+#include "cli/verify.h"
 #include "fileio/paths.h"
 #include "tree/errors.h"
 #include "tree/text.h"
@@ -95,6 +97,18 @@ class Reporter {
   std::ostream& err_;
 };
 
+// Names the Joliet tree records otherwise than they were given.
+void WarnJolietRenames(const clsISOWriter& writer, Reporter& report) {
+  for (const JolietRename& rename : writer.JolietRenames()) {
+    std::string message = "'";
+    message += text::ToUtf8(rename.ImagePath);
+    message += "' is '";
+    message += text::ToUtf8(rename.JolietName);
+    message += "' in the Joliet tree: ";
+    report.Warn(message + rename.Reason);
+  }
+}
+
 int Build(const Options& options, const Environment& environment, std::ostream& out,
           std::ostream& err) {
   Reporter report(err);
@@ -117,10 +131,14 @@ int Build(const Options& options, const Environment& environment, std::ostream& 
   for (const std::string& pattern : options.patterns) patterns.push_back(text::FromUtf8(pattern));
 
   clsISODirectory& root = *writer.Root();
+  std::size_t missing = 0;
   for (const Source& source : sources) {
-    std::vector<std::string> warnings;
+    std::vector<Warning> warnings;
     AddSource(root, source, patterns, warnings);
-    for (const std::string& warning : warnings) report.Warn(warning);
+    for (const Warning& warning : warnings) {
+      report.Warn(warning.text);
+      if (warning.missing) ++missing;
+    }
   }
   // --print-size with -o leaves it out too: the size printed is the size that build writes.
   if (!options.output.empty()) {
@@ -140,7 +158,8 @@ int Build(const Options& options, const Environment& environment, std::ostream& 
 
   if (options.action == Action::kPrintSize) {
     out << writer.PlanImage() << '\n';
-    return kExitOk;
+    WarnJolietRenames(writer, report);
+    return missing == 0 ? kExitOk : kExitUnreadable;
   }
   if (Interrupted(environment)) throw CancelledError("interrupted; no image written");
 
@@ -177,14 +196,27 @@ int Build(const Options& options, const Environment& environment, std::ostream& 
     return kExitError;
   }
 
+  WarnJolietRenames(writer, report);
   const std::vector<UnreadableFile>& unreadable = writer.UnreadableFiles();
   for (const UnreadableFile& file : unreadable) {
-    report.Error("'" + file.LocalPath + "' ('" + text::ToUtf8(file.ImagePath) +
-                 "' in the image) is incomplete: " + file.Reason);
+    std::string message = "'";
+    message += text::ShowLocalName(file.LocalPath);
+    message += "' ('";
+    message += text::ToUtf8(file.ImagePath);
+    report.Error(message + "' in the image) is incomplete: " + file.Reason);
   }
-  if (!unreadable.empty()) {
-    report.Error("wrote '" + options.output + "', but " + std::to_string(unreadable.size()) +
-                 (unreadable.size() == 1 ? " file is" : " files are") + " incomplete in it");
+  if (!unreadable.empty() || missing != 0) {
+    std::string what;
+    if (!unreadable.empty()) {
+      what = std::to_string(unreadable.size()) +
+             (unreadable.size() == 1 ? " file is incomplete in it" : " files are incomplete in it");
+    }
+    if (missing != 0) {
+      what += what.empty() ? "" : " and ";
+      what += std::to_string(missing) + (missing == 1 ? " entry is" : " entries are") +
+              " missing from it (see the warnings)";
+    }
+    report.Error("wrote '" + options.output + "', but " + what);
     return kExitUnreadable;
   }
   if (!options.quiet) {
@@ -213,6 +245,11 @@ int Run(const std::vector<std::string>& args, const Environment& environment, st
       case Action::kBuild:
       case Action::kPrintSize:
         return Build(options, environment, out, err);
+      case Action::kVerify:
+        return Verify(options, environment, out, err);
+      case Action::kList:
+        ListImage(iso::IsoImage(options.image), out);
+        return kExitOk;
     }
   } catch (const UsageError& e) {
     report.Error(std::string(e.what()) + "; try 'tavrine-cli --help'");

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "cli/options.h"
+#include "fileio/long_paths.h"
 #include "fileio/paths.h"
 #include "tree/errors.h"
 #include "tree/text.h"
@@ -65,30 +66,40 @@ void SplitImagePath(const std::string& argument, std::string_view imageSide, Sou
   source.endsInSlash = last.empty() || last == "." || source.imagePath.empty();
 }
 
+// Quoted: an image path such as "\new" must not read like an escape sequence.
+std::string Quoted(const std::u16string& imagePath) {
+  std::string quoted = "'";
+  quoted += text::ToUtf8(imagePath);
+  quoted += '\'';
+  return quoted;
+}
+
+std::string Quoted(const std::string& localPath) {
+  std::string quoted = "'";
+  quoted += text::ShowLocalName(localPath);
+  quoted += '\'';
+  return quoted;
+}
+
 void AddFile(clsISODirectory& target, const std::string& local, const std::u16string& name,
-             std::vector<std::string>& warnings) {
-  const std::u16string effective = name.empty() ? text::FromUtf8(NameOfPath(local)) : name;
-  // Quoted: an image path such as "\new" must not read like an escape sequence.
-  const auto where = [&] {
-    std::string quoted = "'";
-    quoted += text::ToUtf8(target.FullPath());
-    quoted += '\'';
-    return quoted;
-  };
-  if (effective.find(u'\\') != std::u16string::npos) {
-    warnings.push_back("skipped '" + local + "': its name '" + text::ToUtf8(effective) +
-                       "' holds a \"\\\", which image names cannot");
-    return;
+             std::vector<Warning>& warnings) {
+  std::string why;
+  const std::u16string wanted = name.empty() ? ImageNameOf(NameOfPath(local), &why) : name;
+  const std::u16string free = target.FreeFileName(wanted);
+  if (free != wanted) {
+    if (!why.empty()) why += "; ";
+    const clsISOFile* earlier = target.Files().FindFile(wanted);
+    why += (earlier != nullptr ? Quoted(earlier->LocalPath()) : std::string("a directory")) +
+           " is in " + Quoted(target.FullPath()) + " under the same name already (case is ignored)";
   }
-  if (const clsISOFile* earlier = target.Files().FindFile(effective)) {
-    warnings.push_back("skipped '" + local + "': '" + earlier->LocalPath() + "' is in " + where() +
-                       " under the same name already (case is ignored)");
-    return;
+  if (target.Files().Add(local, free) == nullptr) {
+    warnings.push_back(
+        {"skipped " + Quoted(local) + ": it could not be added to " + Quoted(target.FullPath()),
+         true});
+  } else if (!why.empty()) {
+    warnings.push_back(
+        {"renamed " + Quoted(local) + " to " + Quoted(target.FullPath() + free) + ": " + why});
   }
-  const clsISOFile* added =
-      name.empty() ? target.Files().Add(local) : target.Files().Add(local, name);
-  if (added == nullptr)
-    warnings.push_back("skipped '" + local + "': it could not be added to " + where());
 }
 
 IoError CannotRead(const Source& source, const std::string& reason) {
@@ -150,7 +161,7 @@ LocalKind InspectSource(const Source& source) {
 }
 
 void AddSource(clsISODirectory& root, const Source& source,
-               const std::vector<std::u16string>& patterns, std::vector<std::string>& warnings) {
+               const std::vector<std::u16string>& patterns, std::vector<Warning>& warnings) {
   const LocalKind kind = InspectSource(source);
   std::size_t directories = source.imagePath.size();
   std::u16string name;
@@ -171,9 +182,15 @@ void AddSource(clsISODirectory& root, const Source& source,
   // The import names each folder with a closing "/". When the folder given itself cannot be
   // listed, none of it is in the image: that is a failure, not a warning.
   const std::string folder = source.local.back() == '/' ? source.local : source.local + '/';
-  for (const PassedOver& passed : target->AddLocalDirectory(source.local, patterns, true)) {
+  const ImportReport report = target->AddLocalDirectory(source.local, patterns, true);
+  for (const PassedOver& passed : report.passedOver) {
     if (passed.LocalPath == folder) throw CannotRead(source, passed.Reason);
-    warnings.push_back("passed over '" + passed.LocalPath + "': " + passed.Reason);
+    warnings.push_back(
+        {"passed over " + Quoted(passed.LocalPath) + ": " + passed.Reason, !passed.ByRule});
+  }
+  for (const Renamed& renamed : report.renamed) {
+    warnings.push_back({"renamed " + Quoted(renamed.LocalPath) + " to " +
+                        Quoted(renamed.ImagePath) + ": " + renamed.Reason});
   }
 }
 
@@ -188,7 +205,7 @@ std::vector<std::string> LeaveOutLocalFile(clsISODirectory& root, const std::str
       // The size recorded when the entry was added spares a stat of every other file.
       if (file.Size() != output.st_size) continue;
       struct stat st {};
-      if (::stat(file.LocalPath().c_str(), &st) == 0 && st.st_dev == output.st_dev &&
+      if (StatLocalPath(file.LocalPath(), &st) == 0 && st.st_dev == output.st_dev &&
           st.st_ino == output.st_ino) {
         removed.push_back(file.LocalPath());
         files.Remove(i);

@@ -37,6 +37,14 @@ bool SameLocalFile(const std::string& a, const std::string& b);
 enum class LocalKind { kFile, kFolder };
 LocalKind InspectSource(const Source& source);
 
+// One warning of AddSource. missing: something the PATH names or holds is not in the image for
+// a reason other than the stated rules (names beginning with ".", links to folders, special
+// files), which makes the exit status 3.
+struct Warning {
+  std::string text;
+  bool missing = false;
+};
+
 // Puts one source into the tree below root:
 //   - a plain file: root.Files().Add(local), named after the local file;
 //   - a plain folder: its contents imported into root (recursively, names matching patterns);
@@ -44,12 +52,12 @@ LocalKind InspectSource(const Source& source);
 //   - a graft point with a file: into IMAGEPATH's parent under IMAGEPATH's last name, or, when
 //     IMAGEPATH ends in "/" or is empty, into IMAGEPATH under the file's own name.
 // Directories on the way are made with AddSubDirectory, so graft points merge into one
-// directory. A file whose name (ignoring case) is taken already is skipped; so is what the
-// folder import passes over: each is appended to warnings, naming both files where there are two.
-// A folder that cannot be listed at all is an IoError naming it. Throws what InspectSource and
-// the tree throw.
+// directory. A file whose name (ignoring case) is taken already goes in as "name~1.ext" (the
+// first free number); that, the other renames and what the folder import passes over are
+// appended to warnings, naming both files where there are two. A folder that cannot be listed
+// at all is an IoError naming it. Throws what InspectSource and the tree throw.
 void AddSource(clsISODirectory& root, const Source& source,
-               const std::vector<std::u16string>& patterns, std::vector<std::string>& warnings);
+               const std::vector<std::u16string>& patterns, std::vector<Warning>& warnings);
 
 // Removes every file entry below root whose local file is the file at path (same device and
 // inode), so that an image written into one of its own input folders does not take in its

@@ -3,14 +3,20 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
+
+#include "fileio/long_paths.h"
+
 namespace tavrine {
 
 namespace {
 
 // Plain functions rather than the libc symbols themselves: open is variadic, and the off_t
 // flavours of copy_file_range differ between libc versions.
+// Paths beyond the system's limit are reached in stretches (a deep folder import makes them).
 int RealOpen(const char* path, int flags, mode_t mode) {
-  return ::open(path, flags, mode);
+  const int fd = ::open(path, flags, mode);
+  return fd < 0 && errno == ENAMETOOLONG ? OpenLocalPath(path, flags, mode) : fd;
 }
 int RealClose(int fd) {
   return ::close(fd);
@@ -35,7 +41,8 @@ int RealFstat(int fd, struct stat* st) {
   return ::fstat(fd, st);
 }
 int RealStat(const char* path, struct stat* st) {
-  return ::stat(path, st);
+  const int result = ::stat(path, st);
+  return result != 0 && errno == ENAMETOOLONG ? StatLocalPath(path, st) : result;
 }
 
 FileSystemCalls& CallsInForce() {

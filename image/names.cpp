@@ -262,6 +262,51 @@ std::vector<std::u16string_view> Views(const std::vector<std::u16string>& names)
   return std::vector<std::u16string_view>(names.begin(), names.end());
 }
 
+// ---- Joliet -------------------------------------------------------------------------------
+
+// A shortened name keeps an extension shorter than this.
+constexpr std::size_t kKeptExtension = 16;
+
+// The numbered form n of a Joliet name: "~n" before the extension, the part before it cut so
+// that the whole fits the record (never between the halves of a surrogate pair).
+std::u16string JolietNumbered(std::u16string_view name, std::int64_t n) {
+  const std::u16string suffix = u'~' + Utf16Number(n);
+  std::size_t dot = name.rfind(u'.');
+  if (dot == 0 || dot == std::u16string_view::npos || name.size() - dot - 1 >= kKeptExtension) {
+    dot = name.size();
+  }
+  const std::u16string_view extension = name.substr(dot);
+  std::size_t keep = std::min(dot, kMaxJolietName - suffix.size() - extension.size());
+  if (keep > 0 && keep < dot && name[keep - 1] >= 0xD800 && name[keep - 1] <= 0xDBFF) --keep;
+  return std::u16string(name.substr(0, keep)) + suffix + std::u16string(extension);
+}
+
+bool JolietNeedsChange(std::u16string_view name) {
+  return name.size() > kMaxJolietName || std::any_of(name.begin(), name.end(), JolietRefuses);
+}
+
+}  // namespace
+
+bool JolietRefuses(char16_t c) {
+  switch (c) {
+    case u'"':
+    case u'*':
+    case u'/':
+    case u':':
+    case u'<':
+    case u'>':
+    case u'?':
+    case u'\\':
+    case u'|':
+    case u';':
+      return true;
+    default:
+      return c < 0x20;
+  }
+}
+
+namespace {
+
 // ---- Tree walks ----------------------------------------------------------------------------
 
 // Calls visit on dir and every directory below it, depth-first pre-order. Iterative, so that
@@ -382,10 +427,57 @@ void MakeNamesUnique(clsISODirectory& dir) {
   });
 }
 
+void MakeSiblingJolietNames(std::vector<std::u16string>& names) {
+  std::vector<bool> changed(names.size());
+  std::unordered_set<std::u16string> used;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    changed[i] = JolietNeedsChange(names[i]);
+    if (!changed[i]) used.insert(text::Fold(names[i]));
+  }
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (!changed[i]) continue;
+    std::u16string& name = names[i];
+    std::replace_if(name.begin(), name.end(), JolietRefuses, u'_');
+    std::u16string candidate = name;
+    for (std::int64_t n = 1;
+         candidate.size() > kMaxJolietName || !used.insert(text::Fold(candidate)).second; ++n) {
+      candidate = JolietNumbered(name, n);
+    }
+    name = std::move(candidate);
+  }
+}
+
+void MapJolietNames(clsISODirectory& dir) {
+  ForEachDirectory(dir, [](clsISODirectory& current) {
+    clsISOFiles& files = current.Files();
+    const std::int32_t n = current.SubDirectoryCount();
+    const std::int32_t m = files.Count();
+    // Most directories have nothing to change: their Joliet names are their names already.
+    bool any = false;
+    for (std::int32_t i = 0; i < n && !any; ++i) {
+      any = JolietNeedsChange(current.SubDirectory(i)->name());
+    }
+    for (std::int32_t i = 0; i < m && !any; ++i) any = JolietNeedsChange(files.File(i).name());
+    if (!any) return;
+    std::vector<std::u16string> names;
+    names.reserve(static_cast<std::size_t>(n + m));
+    for (std::int32_t i = 0; i < n; ++i) names.push_back(current.SubDirectory(i)->name());
+    for (std::int32_t i = 0; i < m; ++i) names.push_back(files.File(i).name());
+    MakeSiblingJolietNames(names);
+    for (std::int32_t i = 0; i < n; ++i) {
+      current.SubDirectory(i)->JolietName(std::move(names[static_cast<std::size_t>(i)]));
+    }
+    for (std::int32_t i = 0; i < m; ++i) {
+      files.File(i).JolietName(std::move(names[static_cast<std::size_t>(n + i)]));
+    }
+  });
+}
+
 void MapNames(clsISODirectory& root) {
   MapDirectoryNames(root);
   MapFileNames(root);
   MakeNamesUnique(root);
+  MapJolietNames(root);
 }
 
 std::u16string BaseName(std::u16string_view s) {

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -287,6 +288,45 @@ void clsISOWriter::SystemID(bool Joliet, std::u16string_view strNewVal) {
 std::int64_t clsISOWriter::PlanImage() {
   detail::MapNames(*Root_);
   return detail::LayOut(*Root_, Joliet_).volumeBlocks;
+}
+
+namespace {
+
+std::string WhyJolietRenamed(std::u16string_view name) {
+  if (std::any_of(name.begin(), name.end(), detail::JolietRefuses)) {
+    return "Windows refuses some of its characters in file names";
+  }
+  if (name.size() > detail::kMaxJolietName) {
+    return "it is longer than the " + std::to_string(detail::kMaxJolietName) +
+           " UTF-16 units a record holds";
+  }
+  return "another name in its directory became the same";
+}
+
+}  // namespace
+
+std::vector<JolietRename> clsISOWriter::JolietRenames() const {
+  std::vector<JolietRename> renames;
+  if (!Joliet_) return renames;
+  for (const clsISODirectory* directory : detail::PreOrder(*Root_)) {
+    const std::u16string path = directory->FullPath();
+    for (std::int32_t i = 0; i < directory->SubDirectoryCount(); ++i) {
+      const clsISODirectory& sub = *directory->SubDirectory(i);
+      if (sub.JolietName() != sub.name()) {
+        renames.push_back(
+            {path + sub.name() + u'\\', sub.JolietName(), {}, WhyJolietRenamed(sub.name())});
+      }
+    }
+    const clsISOFiles& files = directory->Files();
+    for (std::int32_t i = 0; i < files.Count(); ++i) {
+      const clsISOFile& file = files.File(i);
+      if (file.JolietName() != file.name()) {
+        renames.push_back({path + file.name(), file.JolietName(), file.LocalPath(),
+                           WhyJolietRenamed(file.name())});
+      }
+    }
+  }
+  return renames;
 }
 
 bool clsISOWriter::SaveISO(const std::string& file_out) {

@@ -40,6 +40,15 @@ struct UnreadableFile {
   std::string Reason;
 };
 
+// An entry whose Joliet name is not its own name: characters Windows refuses in file names
+// became "_", or a name too long for its record was shortened.
+struct JolietRename {
+  std::u16string ImagePath;  // FullPath of its directory and its own name; "\" ends a directory
+  std::u16string JolietName;
+  std::string LocalPath;  // empty for a directory
+  std::string Reason;
+};
+
 class clsISOWriter {
  public:
   clsISOWriter();
@@ -99,6 +108,9 @@ class clsISOWriter {
   // Files whose data could not be copied completely. Cleared when every SaveISO starts; after a
   // failed run it holds what that run had found before it stopped.
   const std::vector<UnreadableFile>& UnreadableFiles() const { return UnreadableFiles_; }
+  // After SaveISO or PlanImage: the entries whose Joliet name differs from their name, in
+  // depth-first order; empty without a Joliet tree.
+  std::vector<JolietRename> JolietRenames() const;
   // Asks SaveISO (running on another thread, or about to start) to stop: it throws
   // CancelledError and removes the unfinished image. Cleared when SaveISO ends, however it
   // ends, so a request made while a build is being prepared stops that build.

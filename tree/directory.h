@@ -12,10 +12,25 @@
 
 namespace tavrine {
 
-// What a folder import passed over, and why (a name already in the image, say).
+// What a folder import passed over, and why. ByRule: left out by a stated rule (a symbolic link
+// to a folder, a special file); otherwise it is missing from the image (a folder that cannot be
+// listed, an entry that cannot be examined).
 struct PassedOver {
   std::string LocalPath;
   std::string Reason;
+  bool ByRule = false;
+};
+
+// What a folder import put in under another name than its own, and why.
+struct Renamed {
+  std::string LocalPath;
+  std::u16string ImagePath;  // FullPath of its directory and the name it got
+  std::string Reason;
+};
+
+struct ImportReport {
+  std::vector<PassedOver> passedOver;
+  std::vector<Renamed> renamed;
 };
 
 // A directory owns its sub-directories (shared, so that a subtree removed with KeepSubDirs
@@ -49,11 +64,11 @@ class clsISODirectory : public std::enable_shared_from_this<clsISODirectory> {
 
   // Imports the local folder strPath: files whose names match one of the patterns in filter
   // become entries, and with recursive the matching sub-folders become sub-directories filled
-  // the same way. Returns what was passed over and why. Throws InputError for a malformed
-  // pattern (before the walk) and the errors of clsISOFiles::Add.
-  std::vector<PassedOver> AddLocalDirectory(const std::string& strPath,
-                                            const std::vector<std::u16string>& filter,
-                                            bool recursive);
+  // the same way. Any path length and depth. Returns what was passed over and what was
+  // renamed, and why. Throws InputError for a malformed pattern (before the walk) and the
+  // errors of clsISOFiles::Add.
+  ImportReport AddLocalDirectory(const std::string& strPath,
+                                 const std::vector<std::u16string>& filter, bool recursive);
 
   // Appends directory (no name test) and makes this directory its parent.
   std::shared_ptr<clsISODirectory> AddSubDirectoryByRef(std::shared_ptr<clsISODirectory> directory);

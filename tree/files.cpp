@@ -3,11 +3,13 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
 #include <utility>
 
+#include "fileio/long_paths.h"
 #include "fileio/paths.h"
 #include "tree/errors.h"
 #include "tree/text.h"
@@ -28,7 +30,10 @@ struct LocalFileFacts {
 LocalFileFacts ExamineLocalFile(const std::string& path) {
   struct statx facts {};
   const unsigned wanted = STATX_TYPE | STATX_SIZE | STATX_MTIME | STATX_BTIME;
-  if (statx(AT_FDCWD, path.c_str(), AT_STATX_SYNC_AS_STAT, wanted, &facts) != 0) {
+  const int failed = AtLocalPath(path, [&](int folder, const char* relative) {
+    return statx(folder, relative, AT_STATX_SYNC_AS_STAT, wanted, &facts);
+  });
+  if (failed != 0) {
     throw IoError("cannot read '" + path + "': " + std::strerror(errno));
   }
   LocalFileFacts result;
@@ -39,7 +44,28 @@ LocalFileFacts ExamineLocalFile(const std::string& path) {
   return result;
 }
 
+// "\" and "/" separate the parts of paths inside the image and outside it; "." and ".." stand
+// for directories.
+bool UsableEntryName(std::u16string_view name) {
+  return name.find_first_of(u"\\/") == std::u16string_view::npos && name != u"." && name != u"..";
+}
+
 }  // namespace
+
+std::u16string ImageNameOf(std::string_view localName, std::string* why) {
+  std::u16string name = text::FromLocalName(localName);
+  std::replace(name.begin(), name.end(), u'\\', u'_');
+  if (why != nullptr) {
+    why->clear();
+    if (!text::IsUtf8(localName))
+      *why = "the name is not UTF-8; its bytes are read as Windows-1252";
+    if (localName.find('\\') != std::string_view::npos) {
+      *why += why->empty() ? "" : "; ";
+      *why += "\"\\\" separates image paths and became \"_\"";
+    }
+  }
+  return name;
+}
 
 void clsISOFile::name(std::u16string strNewVal) {
   std::u16string oldName = std::exchange(name_, std::move(strNewVal));
@@ -81,10 +107,8 @@ void clsISOFiles::Remove(std::int32_t index) {
 clsISOFile* clsISOFiles::Add(const std::string& localfile, std::u16string_view name) {
   if (localfile.empty()) return nullptr;
   std::u16string entryName =
-      name.empty() ? text::FromUtf8(NameOfPath(localfile)) : std::u16string(name);
-  // A local file name may hold "\" on this system; it would read as a path separator inside
-  // the image, so such a name is refused whether given or derived.
-  if (entryName.find(u'\\') != std::u16string::npos) return nullptr;
+      name.empty() ? ImageNameOf(NameOfPath(localfile)) : std::u16string(name);
+  if (!UsableEntryName(entryName)) return nullptr;
   std::u16string foldedName = text::Fold(entryName);
   if (foldedNames_.find(foldedName) != foldedNames_.end()) return nullptr;
 

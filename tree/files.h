@@ -14,6 +14,11 @@ namespace tavrine {
 
 class clsISOFiles;
 
+// The image name of a local file or folder name (bytes): text::FromLocalName, with every "\"
+// (the separator of image paths) made "_". When why is given, it receives why the name differs
+// from the local one (empty when it does not).
+std::u16string ImageNameOf(std::string_view localName, std::string* why = nullptr);
+
 // One file of the image: a name in the image tied to a local file.
 class clsISOFile {
  public:
@@ -40,6 +45,11 @@ class clsISOFile {
 
  private:
   friend class clsISOFiles;
+
+  // The image name of a local file or folder name (bytes): text::FromLocalName, with every "\"
+  // (the separator of image paths) made "_". When why is given, it receives why the name differs
+  // from the local one (empty when it does not).
+  std::u16string ImageNameOf(std::string_view localName, std::string* why = nullptr);
   clsISOFiles* owner_ = nullptr;
   std::u16string name_;
   std::u16string DOSName_;
@@ -85,10 +95,11 @@ class clsISOFiles {
   clsISOFile& File(std::int32_t index) const;
   // Lets entry index go; OutOfRangeError outside 0 .. Count() - 1, nothing changed.
   void Remove(std::int32_t index);
-  // Appends an entry for localfile named name (or the part of localfile after its last "/",
-  // decoded from UTF-8, when name is empty). Returns nullptr and adds nothing when localfile is
-  // empty, name holds "\", or the name exists already ignoring case. Throws IoError naming the
-  // path when its length cannot be read, and InputError when it is 4 GiB or more.
+  // Appends an entry for localfile named name (or ImageNameOf the part of localfile after its
+  // last "/", when name is empty). Returns nullptr and adds nothing when localfile is empty,
+  // the name holds "\" or "/" or is "." or "..", or the name exists already ignoring case. Throws
+  // IoError naming the path when its length cannot be read, and InputError when it is 4 GiB or
+  // more.
   clsISOFile* Add(const std::string& localfile, std::u16string_view name = {});
 
  private:

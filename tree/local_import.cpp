@@ -1,18 +1,26 @@
 // Importing a local folder tree into the image tree.
 //
-// Each folder is listed completely, its handle closed, and its entries taken in ascending byte
-// order of their names (a raw listing's order is arbitrary; sorting makes images reproducible).
-// Only one listing handle is open at any time, so a deep tree cannot exhaust descriptors and a
-// failure midway leaves nothing open.
+// The walk goes by descriptors of the folders themselves (openat, fdopendir, fstatat), so no
+// limit on the length of a path applies: a folder is opened relative to its parent, and only the
+// folders on the way down to the one being listed are held open. Each folder is listed
+// completely and its entries taken in ascending byte order of their names (a raw listing's order
+// is arbitrary; sorting makes images reproducible).
 //
-// What the import passes over is returned with the reason, so that the caller can tell the user:
-// names already in the image, folders that cannot be listed, symbolic links to folders (not
-// followed, so a link cannot lead the walk in a circle) or to nothing, special files (a FIFO
-// would block the build when its data are copied), and names that the image cannot hold. Matching
-// folders skipped because the import is not recursive are not listed: that is what was asked for.
+// Nothing is left out for its name: a name that is not UTF-8 is read byte-wise as Windows-1252,
+// "\" becomes "_", a blank name becomes "_", and a file whose image name a sibling has already
+// (ignoring case) goes in as "name~1.ext" (the first free number). Such renames are reported. A
+// sub-folder named like an existing sub-directory merges into it.
+//
+// What the import passes over is returned with the reason: by the stated rules, symbolic links
+// to folders (not followed, so a link cannot lead the walk in a circle) and special files (a
+// FIFO would block the build when its data are copied); otherwise folders that cannot be listed
+// and entries that cannot be examined, which the caller must treat as missing. Names beginning
+// with "." are skipped silently, as are matching folders of an import that is not recursive.
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -22,6 +30,7 @@
 #include <string_view>
 #include <vector>
 
+#include "fileio/long_paths.h"
 #include "tree/directory.h"
 #include "tree/errors.h"
 #include "tree/files.h"
@@ -46,12 +55,43 @@ struct DirCloser {
   void operator()(DIR* dir) const { closedir(dir); }
 };
 
-// Lists folder (which ends with "/") without the names beginning with ".", sorted by byte.
-// On failure returns false and leaves the system's reason in failure.
-bool ListFolder(const std::string& folder, std::vector<LocalEntry>& entries, std::string& failure) {
-  const std::unique_ptr<DIR, DirCloser> dir(opendir(folder.c_str()));
+// A folder descriptor, closed however the scan of the folder ends.
+class FolderDescriptor {
+ public:
+  explicit FolderDescriptor(int fd) : fd_(fd) {}
+  ~FolderDescriptor() {
+    if (fd_ >= 0) close(fd_);
+  }
+  FolderDescriptor(const FolderDescriptor&) = delete;
+  FolderDescriptor& operator=(const FolderDescriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+std::string Reason(const char* what) {
+  return std::string(what) + std::strerror(errno);
+}
+
+void AddReason(std::string& why, const std::string& reason) {
+  if (!why.empty()) why += "; ";
+  why += reason;
+}
+
+// Lists the folder open as fd without the names beginning with ".", sorted by byte. fd stays
+// open and usable for the entries. On failure returns false with the system's reason in failure.
+bool ListLocalFolder(int folder, std::vector<LocalEntry>& entries, std::string& failure) {
+  // fdopendir takes the descriptor it is given; the caller keeps its own for the entries.
+  const int listing = fcntl(folder, F_DUPFD_CLOEXEC, 0);
+  if (listing < 0) {
+    failure = std::strerror(errno);
+    return false;
+  }
+  const std::unique_ptr<DIR, DirCloser> dir(fdopendir(listing));
   if (!dir) {
     failure = std::strerror(errno);
+    close(listing);
     return false;
   }
   for (;;) {
@@ -74,27 +114,27 @@ bool ListFolder(const std::string& folder, std::vector<LocalEntry>& entries, std
   return true;
 }
 
-enum class Kind { kFile, kFolder, kFolderLink, kPassedOver };
+enum class Kind { kFile, kFolder, kFolderLink, kSpecial, kUnusable };
 
-// What entry is, at the cost of a stat only when the listing cannot tell (a symbolic link, or a
-// file system without d_type). For kPassedOver, reason says why.
-Kind Classify(const std::string& path, unsigned char type, std::string& reason) {
+// What entry name of folder is, at the cost of a stat only when the listing cannot tell (a
+// symbolic link, or a file system without d_type). Unless a file or folder, reason says why.
+Kind Classify(int folder, const std::string& name, unsigned char type, std::string& reason) {
   if (type == DT_REG) return Kind::kFile;
   if (type == DT_DIR) return Kind::kFolder;
   struct stat info {};
   if (type == DT_UNKNOWN) {
-    if (lstat(path.c_str(), &info) != 0) {
-      reason = std::string("cannot be examined: ") + std::strerror(errno);
-      return Kind::kPassedOver;
+    if (fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+      reason = Reason("cannot be examined: ");
+      return Kind::kUnusable;
     }
     if (S_ISREG(info.st_mode)) return Kind::kFile;
     if (S_ISDIR(info.st_mode)) return Kind::kFolder;
     if (S_ISLNK(info.st_mode)) type = DT_LNK;
   }
   if (type == DT_LNK) {
-    if (stat(path.c_str(), &info) != 0) {
-      reason = std::string("symbolic link that leads nowhere: ") + std::strerror(errno);
-      return Kind::kPassedOver;
+    if (fstatat(folder, name.c_str(), &info, 0) != 0) {
+      reason = Reason("symbolic link that leads nowhere: ");
+      return Kind::kUnusable;
     }
     if (S_ISREG(info.st_mode)) return Kind::kFile;  // added as the file it points to
     if (S_ISDIR(info.st_mode)) {
@@ -103,78 +143,124 @@ Kind Classify(const std::string& path, unsigned char type, std::string& reason) 
     }
   }
   reason = "not a regular file or folder";
-  return Kind::kPassedOver;
-}
-
-// Why name cannot become an entry of the image, or empty when it can.
-std::string UnusableName(std::u16string_view trimmed) {
-  if (trimmed.empty()) return "the name is empty without its leading and trailing spaces";
-  // "\" separates the components of paths inside the image.
-  if (trimmed.find(u'\\') != std::u16string_view::npos) return "the name holds '\\'";
-  return {};
-}
-
-std::string AlreadyThere(const clsISODirectory& target, std::u16string_view name) {
-  const clsISOFile* existing = target.Files().FindFile(name);
-  return "a file named '" + text::ToUtf8(existing != nullptr ? existing->name() : name) +
-         "' is already in " + text::ToUtf8(target.FullPath());
+  return Kind::kSpecial;
 }
 
 struct Import {
   std::vector<WildcardPattern> patterns;
   bool recursive;
-  std::vector<PassedOver> passedOver;
+  ImportReport report;
 };
 
-// Adds the matching entries of folder (which ends with "/") to target, depth first: a matching
-// sub-folder is scanned completely when it is met.
-void ScanLocalDirectory(const std::string& folder, clsISODirectory& target, Import& import) {
+// The image name of a local name, with why it differs from the name as the system shows it.
+std::u16string ImageName(const std::string& local, std::string& why) {
+  std::u16string name = text::TrimSpaces(ImageNameOf(local, &why));
+  if (name.empty() || name == u"." || name == u"..") {
+    std::string reason = "the name is blank";
+    if (!name.empty()) {
+      reason = '"';
+      reason += text::ToUtf8(name);
+      reason += "\" stands for a folder in paths";
+    }
+    AddReason(why, reason);
+    name.assign(1, u'_');
+  }
+  return name;
+}
+
+// Gives name the first free "~n" when target has it already; says so in why.
+std::u16string FreeName(const clsISODirectory& target, const std::u16string& name,
+                        std::string& why) {
+  std::u16string free = target.FreeFileName(name);
+  if (free != name) {
+    std::string reason = "'";
+    reason += text::ToUtf8(name);
+    reason += "' is in ";
+    reason += text::ToUtf8(target.FullPath());
+    reason += " already (case is ignored)";
+    AddReason(why, reason);
+  }
+  return free;
+}
+
+void ScanLocalDirectory(int fd, const std::string& folder, clsISODirectory& target, Import& import);
+
+// Opens and scans sub-folder name of the folder open as fd into sub.
+void ScanSubFolder(int fd, const std::string& name, const std::string& path, clsISODirectory& sub,
+                   Import& import) {
+  // Not through a link that has taken the folder's place since the listing.
+  const FolderDescriptor child(
+      openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (child.get() < 0) {
+    import.report.passedOver.push_back({path + '/', Reason("the folder cannot be listed: ")});
+    return;
+  }
+  ScanLocalDirectory(child.get(), path + '/', sub, import);
+}
+
+// Adds the matching entries of the folder open as fd (whose path is folder, ending with "/") to
+// target, depth first: a matching sub-folder is scanned completely when it is met.
+void ScanLocalDirectory(int fd, const std::string& folder, clsISODirectory& target,
+                        Import& import) {
   std::vector<LocalEntry> entries;
   std::string failure;
-  if (!ListFolder(folder, entries, failure)) {
-    import.passedOver.push_back({folder, "the folder cannot be listed: " + failure});
+  if (!ListLocalFolder(fd, entries, failure)) {
+    import.report.passedOver.push_back({folder, "the folder cannot be listed: " + failure});
     return;
   }
   for (const LocalEntry& entry : entries) {
-    const std::u16string name = text::FromUtf8(entry.name);
-    if (!MatchesAny(import.patterns, name)) continue;
-    // The local path keeps the name as the system has it; only the image name is trimmed.
+    if (!MatchesAny(import.patterns, text::FromLocalName(entry.name))) continue;
+    // The local path keeps the name as the system has it.
     const std::string path = folder + entry.name;
     std::string reason;
-    const Kind kind = Classify(path, entry.type, reason);
+    const Kind kind = Classify(fd, entry.name, entry.type, reason);
     const bool isFolder = kind == Kind::kFolder || kind == Kind::kFolderLink;
     if (isFolder && !import.recursive) continue;
-    const std::u16string trimmed = text::TrimSpaces(name);
-    if (reason.empty()) reason = UnusableName(trimmed);
-    if (!reason.empty()) {
-      import.passedOver.push_back({path, reason});
+    if (kind != Kind::kFile && kind != Kind::kFolder) {
+      import.report.passedOver.push_back({path, reason, kind != Kind::kUnusable});
       continue;
     }
+    std::string why;
+    std::u16string name = ImageName(entry.name, why);
     if (kind == Kind::kFile) {
-      if (target.Files().Add(path, trimmed) == nullptr) {
-        import.passedOver.push_back({path, AlreadyThere(target, trimmed)});
+      name = FreeName(target, name, why);
+      if (target.Files().Add(path, name) == nullptr) {
+        import.report.passedOver.push_back(
+            {path, "it could not be added as '" + text::ToUtf8(name) + "'"});
+        continue;
       }
-    } else {
+    } else if (!target.SubDirExists(name)) {
+      // Folders named alike merge; a folder named like a file gets a name of its own.
+      name = FreeName(target, name, why);
+    }
+    if (!why.empty()) import.report.renamed.push_back({path, target.FullPath() + name, why});
+    if (kind == Kind::kFolder) {
       // Merged into an existing sub-directory of the same name ignoring case, but scanned by
       // its own local path: folders 'Sub' and 'sub' both contribute their files.
-      const std::shared_ptr<clsISODirectory> sub = target.AddSubDirectory(trimmed);
-      ScanLocalDirectory(path + '/', *sub, import);
+      ScanSubFolder(fd, entry.name, path, *target.AddSubDirectory(name), import);
     }
   }
 }
 
 }  // namespace
 
-std::vector<PassedOver> clsISODirectory::AddLocalDirectory(
-    const std::string& strPath, const std::vector<std::u16string>& filter, bool recursive) {
+ImportReport clsISODirectory::AddLocalDirectory(const std::string& strPath,
+                                                const std::vector<std::u16string>& filter,
+                                                bool recursive) {
   // An empty path would otherwise become "/" and import the whole file system.
   if (strPath.empty()) throw InputError("no local folder given to import");
   Import import{{}, recursive, {}};
   import.patterns.reserve(filter.size());
   for (const std::u16string& pattern : filter) import.patterns.emplace_back(pattern);
   if (import.patterns.empty()) return {};
-  ScanLocalDirectory(strPath.back() == '/' ? strPath : strPath + '/', *this, import);
-  return std::move(import.passedOver);
+  const std::string folder = strPath.back() == '/' ? strPath : strPath + '/';
+  const FolderDescriptor fd(OpenLocalPath(strPath, O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
+  if (fd.get() < 0) {
+    import.report.passedOver.push_back({folder, Reason("the folder cannot be listed: ")});
+  } else {
+    ScanLocalDirectory(fd.get(), folder, *this, import);
+  }
+  return std::move(import.report);
 }
 
 }  // namespace tavrine

@@ -84,21 +84,23 @@ bool IsDigit(char16_t c) {
 
 }  // namespace
 
-std::u16string FromUtf8(std::string_view utf8) {
-  std::u16string out;
-  out.reserve(utf8.size());
+namespace {
+
+// Walks utf8, calling valid(code point, first byte, length) for each well-formed sequence and
+// invalid(first byte, length) for each maximal invalid subpart.
+template <typename Valid, typename Invalid>
+void WalkUtf8(std::string_view utf8, Valid valid, Invalid invalid) {
   std::size_t i = 0;
   const std::size_t n = utf8.size();
   while (i < n) {
     const auto b0 = static_cast<unsigned char>(utf8[i]);
     if (b0 < 0x80) {
-      out.push_back(b0);
+      valid(char32_t{b0}, i, std::size_t{1});
       ++i;
       continue;
     }
     // Length of the sequence and the range its second byte must fall in, so that overlong
-    // forms, surrogates and values above U+10FFFF are refused at the earliest byte (each
-    // maximal invalid subpart then becomes one U+FFFD).
+    // forms, surrogates and values above U+10FFFF are refused at the earliest byte.
     std::size_t len = 0;
     unsigned char lo = 0x80, hi = 0xBF;
     char32_t cp = 0;
@@ -116,7 +118,7 @@ std::u16string FromUtf8(std::string_view utf8) {
       if (b0 == 0xF0) lo = 0x90;
       if (b0 == 0xF4) hi = 0x8F;
     } else {
-      out.push_back(kReplacement);
+      invalid(i, std::size_t{1});
       ++i;
       continue;
     }
@@ -129,12 +131,67 @@ std::u16string FromUtf8(std::string_view utf8) {
       hi = 0xBF;
     }
     if (k == len) {
-      AppendUtf16(out, cp);
+      valid(cp, i, k);
     } else {
-      out.push_back(kReplacement);
+      invalid(i, k);
     }
     i += k;
   }
+}
+
+char16_t Windows1252Character(unsigned char byte) {
+  return byte >= 0x80 && byte <= 0x9F ? kHighControls[byte - 0x80u] : char16_t{byte};
+}
+
+}  // namespace
+
+std::u16string FromUtf8(std::string_view utf8) {
+  std::u16string out;
+  out.reserve(utf8.size());
+  WalkUtf8(
+      utf8, [&](char32_t cp, std::size_t, std::size_t) { AppendUtf16(out, cp); },
+      [&](std::size_t, std::size_t) { out.push_back(kReplacement); });
+  return out;
+}
+
+std::u16string FromLocalName(std::string_view name) {
+  std::u16string out;
+  out.reserve(name.size());
+  WalkUtf8(
+      name, [&](char32_t cp, std::size_t, std::size_t) { AppendUtf16(out, cp); },
+      [&](std::size_t first, std::size_t length) {
+        for (std::size_t k = first; k < first + length; ++k) {
+          out.push_back(Windows1252Character(static_cast<unsigned char>(name[k])));
+        }
+      });
+  return out;
+}
+
+bool IsUtf8(std::string_view bytes) {
+  bool valid = true;
+  WalkUtf8(
+      bytes, [](char32_t, std::size_t, std::size_t) {},
+      [&](std::size_t, std::size_t) { valid = false; });
+  return valid;
+}
+
+std::string ShowLocalName(std::string_view bytes) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(bytes.size());
+  WalkUtf8(
+      bytes,
+      [&](char32_t, std::size_t first, std::size_t length) {
+        out.append(bytes.substr(first, length));
+      },
+      [&](std::size_t first, std::size_t length) {
+        for (std::size_t k = first; k < first + length; ++k) {
+          const auto b = static_cast<unsigned char>(bytes[k]);
+          out += "\\x";
+          out += kHex[b >> 4];
+          out += kHex[b & 0xF];
+        }
+      });
   return out;
 }
 

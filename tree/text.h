@@ -8,6 +8,14 @@ namespace tavrine::text {
 
 // UTF-8 bytes (a local file name) to UTF-16; every invalid byte sequence becomes U+FFFD.
 std::u16string FromUtf8(std::string_view utf8);
+// A local file name (bytes) as an image name: UTF-8, where every byte outside a valid sequence
+// stands for its Windows-1252 character (the five bytes the code page leaves undefined for the
+// C1 controls U+0081, U+008D, U+008F, U+0090, U+009D), so that different names stay apart.
+std::u16string FromLocalName(std::string_view name);
+// True when bytes are valid UTF-8 throughout.
+bool IsUtf8(std::string_view bytes);
+// Local bytes for a message: valid UTF-8 as it is, every other byte as "\xE9".
+std::string ShowLocalName(std::string_view bytes);
 // UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
 std::string ToUtf8(std::u16string_view utf16);
 

@@ -3,9 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <ctime>
 #include <random>
+#include <regex>
 #include <sstream>
+
+#include "support/temp_dir.h"
 
 namespace tavrine::cli {
 namespace {
@@ -66,6 +70,9 @@ TEST(ParseArguments, UsageErrorsNameTheArgument) {
       {{"--quiet=yes", "-o", "x", "y"}, "option '--quiet' takes no value"},
       {{"-o", "x"}, "no PATH given: name the files and folders to put in the image"},
       {{"in"}, "no image file given: use -o IMAGE (or --print-size)"},
+      {{"--list", "i.iso", "x"}, "--list takes no PATH: 'x'"},
+      {{"--verify", "i.iso", "-o", "x", "y"}, "--verify writes nothing: drop -o 'x'"},
+      {{"--verify", "i.iso"}, "no PATH given: name the files and folders to put in the image"},
       // Found by the parser, whatever the PATHs are, and before help.
       {{"--pattern", "*.[tx", "--help"},
        "--pattern: malformed name pattern '*.[tx': no ']' closes the '[' at position 3"}};
@@ -155,6 +162,32 @@ TEST(ResolveDate, DateWinsOverSourceDateEpochWhichWinsOverNothing) {
             std::string::npos);
   options.date = 42;
   EXPECT_EQ(ResolveDate(options, std::string("1709629623")), 42);
+}
+
+TEST(HelpText, FitsOneScreen) {
+  std::istringstream lines(HelpText());
+  int count = 0;
+  for (std::string line; std::getline(lines, line); ++count) EXPECT_LE(line.size(), 80u) << line;
+  EXPECT_LE(count, 40);
+}
+
+// The documents a user reads or types options from must not drift from the parser: each names
+// every spelling as a word of its own ("-p" inside "-publisher" does not count).
+TEST(OptionNames, HelpManPageAndCompletionNameEveryOption) {
+  const char* source = std::getenv("TAVRINE_SOURCE_DIR");
+  ASSERT_NE(source, nullptr) << "TAVRINE_SOURCE_DIR names the source tree";
+  const std::string data = std::string(source) + "/data/";
+  const std::pair<std::string, std::string> documents[] = {
+      {"--help", HelpText()},
+      {"the man page", testing::ReadFile(data + "tavrine-cli.1.scd")},
+      {"the bash completion", testing::ReadFile(data + "tavrine-cli.bash")}};
+  ASSERT_GT(OptionNames().size(), 20u);
+  for (const std::string_view name : OptionNames()) {
+    const std::regex word("(^|[^-A-Za-z0-9])" + std::string(name) + "($|[^-A-Za-z0-9])");
+    for (const auto& [what, text] : documents) {
+      EXPECT_TRUE(std::regex_search(text, word)) << name << " is missing from " << what;
+    }
+  }
 }
 
 }  // namespace

@@ -72,24 +72,5 @@ TEST(SplitPathArgument, RefusesGraftPointsThatCannotBeMet) {
   }
 }
 
-TEST(AddSource, ABackslashInALocalNameIsReportedNotLost) {
-  const testing::TempDir dir;
-  const std::string odd = dir.WriteFile("odd\\name.txt", "o");
-  const auto root = clsISODirectory::Create();
-  std::vector<std::string> warnings;
-  const auto add = [&](const std::string& argument) {
-    AddSource(*root, SplitPathArgument(argument, LocalPathExists), {u"*"}, warnings);
-  };
-  add(odd);
-  EXPECT_EQ(root->Files().Count(), 0);
-  EXPECT_EQ(warnings, Components{"skipped '" + odd +
-                                 "': its name 'odd\\name.txt' holds a \"\\\", which image names "
-                                 "cannot"});
-  // A graft point gives it a name the image can hold.
-  add("odd.txt=" + dir.path().string() + "/odd\\\\name.txt");
-  EXPECT_EQ(root->Files().Count(), 1);
-  EXPECT_EQ(warnings.size(), 1u);
-}
-
 }  // namespace
 }  // namespace tavrine::cli

@@ -162,6 +162,38 @@ TEST(NameHelpers, TildeNameKeepsTheLengthOrStandsAlone) {
   EXPECT_EQ(TildeName(u"AB", 10), u"~10");
 }
 
+// Each row: one directory's names (sub-directories first, then files) and the Joliet names they
+// get. Only names that must change are touched; a changed name never meets a sibling's.
+TEST(JolietNames, RefusedCharactersAndLongNamesChangeWithoutMeetingASibling) {
+  const std::u16string smiley = u"\U0001F600";
+  const std::u16string n111(111, u'n');
+  const std::u16string x120(120, u'x');
+  const std::u16string a100(100, u'a');
+  const std::u16string e16(16, u'e');
+  const std::u16string a107(107, u'a');
+  const struct {
+    Names names;
+    Names joliet;
+  } cases[] = {
+      {{u"Program Files", u"a.txt"}, {u"Program Files", u"a.txt"}},
+      {{u"a:b", u"a_b"}, {u"a_b~1", u"a_b"}},
+      {{u"A_B", u"a:b"}, {u"A_B", u"a_b~1"}},  // ignoring case
+      {{u"a?", u"a*", u"a_~1"}, {u"a_", u"a_~2", u"a_~1"}},
+      {{u"x\u0001y\u001f\"/\\|<>;"}, {u"x_y________"}},
+      {{n111, std::u16string(110, u'n')},
+       {std::u16string(108, u'n') + u"~1", std::u16string(110, u'n')}},
+      {{x120 + u".txt"}, {std::u16string(104, u'x') + u"~1.txt"}},
+      {{a100 + u"." + e16},
+       {a100 + u"." + std::u16string(7, u'e') + u"~1"}},  // 16 units: no extension
+      {{a107 + smiley + u"bbb"}, {a107 + u"~1"}},         // a pair is never cut in half
+  };
+  for (const auto& c : cases) {
+    Names names = c.names;
+    MakeSiblingJolietNames(names);
+    EXPECT_EQ(names, c.joliet) << text::ToUtf8(c.names.front());
+  }
+}
+
 TEST(IdentifierFilters, CharacterSetsOverAllWindows1252Bytes) {
   // Every character that has a Windows-1252 byte, in byte order.
   std::u16string all;

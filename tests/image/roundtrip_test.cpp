@@ -1,5 +1,5 @@
 // Round trips: generated trees (fixed seeds) built with clsISOWriter::SaveISO, read back by the
-// test-side reader and by pycdlib, in the ISO 9660 and the Joliet namespace.
+// image reader and by pycdlib, in the ISO 9660 and the Joliet namespace.
 // Expected names are the ones the writer assigned (DOSName, JolietName), read back from the
 // tree after SaveISO; every extracted file must equal its source byte for byte.
 #include <gtest/gtest.h>
@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "image/reader.h"
 #include "image/writer.h"
-#include "support/iso_reader.h"
 #include "support/readers.h"
 #include "support/temp_dir.h"
 #include "tree/directory.h"
@@ -190,16 +190,17 @@ BuiltImage Build(std::uint32_t seed, const TempDir& dir, Shape shape, bool jolie
   return out;
 }
 
-// Every entry of a tree read by the test-side reader, in pre-order.
+// Every entry of a tree read by the image reader, in pre-order.
 std::vector<ExpectedEntry> ExpectedFrom(const Volume& volume) {
   std::vector<ExpectedEntry> out;
   WalkEntries(volume.root, [&](const std::u16string& path, const Entry& e) {
-    out.push_back({path, e.IsDirectory(), e.IsDirectory() ? 0 : std::int64_t{e.size()}});
+    out.push_back(
+        {path, e.IsDirectory(), e.IsDirectory() ? 0 : static_cast<std::int64_t>(e.size())});
   });
   return out;
 }
 
-// The test-side reader sees exactly the tree the writer was given, in collection order, with
+// The image reader sees exactly the tree the writer was given, in collection order, with
 // every file's data equal to its source.
 TEST(RoundTrip, TestReaderSeesTheWriterTree) {
   TempDir dir;
@@ -223,7 +224,7 @@ TEST(RoundTrip, TestReaderSeesTheWriterTree) {
         EXPECT_EQ(it->second.directory, e.directory) << Utf8(e.path);
         EXPECT_EQ(it->second.size, e.size) << Utf8(e.path);
         if (!e.directory) {
-          EXPECT_EQ(image.ReadFile(Found(v.Find(e.path))), ReadFile(want.source.at(e.path)))
+          EXPECT_EQ(image.ReadFile(v.Find(e.path)), ReadFile(want.source.at(e.path)))
               << "data of " << Utf8(e.path);
         }
         // The choice the independent readers meet: ISO 9660 names without a version (";1");
@@ -244,7 +245,7 @@ TEST(RoundTrip, TestReaderSeesTheWriterTree) {
   }
 }
 
-// The identifiers and dates of an image as the test-side reader and pycdlib read them: ISO 9660
+// The identifiers and dates of an image as the image reader and pycdlib read them: ISO 9660
 // values filtered, Joliet values as given (cut to their fields), recording dates with the offset
 // from GMT of each date.
 TEST(RoundTrip, IdentifiersAndDatesReadBack) {
@@ -281,7 +282,7 @@ TEST(RoundTrip, IdentifiersAndDatesReadBack) {
     EXPECT_EQ(v->descriptor.creation.digits, "2024030509070300");
     EXPECT_EQ(v->descriptor.creation.offset, 4);
     EXPECT_TRUE(v->descriptor.modification.IsUnset());
-    EXPECT_EQ(v->root.self.date.bytes, (std::array<std::uint8_t, 7>{124, 3, 5, 9, 7, 3, 4}));
+    EXPECT_EQ(v->rootSelf.date.bytes, (std::array<std::uint8_t, 7>{124, 3, 5, 9, 7, 3, 4}));
     using Date = std::array<std::uint8_t, 7>;
     const std::pair<std::size_t, Date> dates[] = {
         {0, {121, 6, 15, 14, 34, 56, 8}}, {1, {123, 1, 2, 3, 4, 5, 4}}, {2, {}}};

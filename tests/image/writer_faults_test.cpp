@@ -18,20 +18,19 @@
 #include <thread>
 #include <utility>
 
+#include "image/reader.h"
 #include "image/writer.h"
 #include "support/faults.h"
 #include "support/image_builder.h"
-#include "support/iso_reader.h"
 #include "support/temp_dir.h"
 #include "tree/errors.h"
 
 namespace tavrine {
 namespace {
 
+using iso::IsoImage;
 using ::testing::AllOf;
-using testing::Found;
 using ::testing::HasSubstr;
-using testing::IsoImage;
 using testing::RecordingEvents;
 using testing::TempDir;
 using ::testing::ThrowsMessage;
@@ -120,7 +119,7 @@ TEST(WriterFaults, AKernelCopyStoppingPartWayIsFinishedThroughTheBuffer) {
     }
     EXPECT_TRUE(writer.UnreadableFiles().empty());
     IsoImage iso(dir / "result.iso");
-    EXPECT_TRUE(iso.ReadFile(Found(iso.Primary().Find(u"/LARGE.BIN"))) == testing::ReadFile(source))
+    EXPECT_TRUE(iso.ReadFile(iso.Primary().Find(u"/LARGE.BIN")) == testing::ReadFile(source))
         << std::strerror(error);
   }
 }
@@ -205,7 +204,7 @@ TEST(WriterFaults, FailedWritesAndCloseThroughTheSeamLeaveNoImage) {
     ASSERT_EQ(stat(target.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
     IsoImage iso(target);
-    EXPECT_TRUE(iso.ReadFile(Found(iso.Primary().Find(u"/DATA.BIN"))) ==
+    EXPECT_TRUE(iso.ReadFile(iso.Primary().Find(u"/DATA.BIN")) ==
                 testing::ReadFile(dir / "in/data.bin"));
   }
 }
@@ -241,11 +240,11 @@ TEST(WriterFaults, FilesRemovedShrunkOrGrownDuringTheBuildKeepTheLayout) {
   EXPECT_NE(unreadable[2].Reason.find("file grew from 3000 to 9000 bytes"), std::string::npos);
 
   IsoImage iso(dir / "result.iso");
-  EXPECT_EQ(iso.ReadFile(Found(iso.Primary().Find(u"/REMOVED.BIN"))), std::string(5000, '\0'));
-  EXPECT_EQ(iso.ReadFile(Found(iso.Primary().Find(u"/SHRUNK.BIN"))),
+  EXPECT_EQ(iso.ReadFile(iso.Primary().Find(u"/REMOVED.BIN")), std::string(5000, '\0'));
+  EXPECT_EQ(iso.ReadFile(iso.Primary().Find(u"/SHRUNK.BIN")),
             std::string(100, 's') + std::string(4900, '\0'));
-  EXPECT_EQ(iso.ReadFile(Found(iso.Primary().Find(u"/GROWN.BIN"))), std::string(3000, 'G'));
-  EXPECT_EQ(iso.Bytes().size(), iso.Primary().descriptor.volumeSpaceSize * 2048u);
+  EXPECT_EQ(iso.ReadFile(iso.Primary().Find(u"/GROWN.BIN")), std::string(3000, 'G'));
+  EXPECT_EQ(iso.ImageSize(), iso.Primary().descriptor.volumeSpaceSize * 2048u);
   EXPECT_EQ(events.log.back(), "WritingFinished");
 
   // The list belongs to one build: the next starts it afresh.
@@ -409,7 +408,7 @@ TEST(WriterEventsOrder, BytesWrittenDuringALargeFile) {
   const std::int64_t total = events.bytesWritten.back().second;
   EXPECT_EQ(events.bytesWritten.back().first, total);
   IsoImage iso(dir / "result.iso");
-  EXPECT_TRUE(iso.ReadFile(Found(iso.Primary().Find(u"/LARGE.BIN"))) ==
+  EXPECT_TRUE(iso.ReadFile(iso.Primary().Find(u"/LARGE.BIN")) ==
               testing::ReadFile(dir / "in/large.bin"));
 }
 

@@ -1,20 +1,20 @@
 // Whole images written by SaveISO with a fixed clock: block maps and bytes at absolute offsets
-// worked out by hand, read back through the strict test-side reader.
+// worked out by hand, read back through the strict image reader (image/reader.h).
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 
+#include "image/reader.h"
 #include "image/writer.h"
 #include "support/image_builder.h"
-#include "support/iso_reader.h"
 #include "support/temp_dir.h"
 
 namespace tavrine {
 namespace {
 
+using iso::IsoImage;
 using testing::AddFile;
 using testing::Hex;
-using testing::IsoImage;
 
 constexpr std::size_t kBlock = 2048;
 

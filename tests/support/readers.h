@@ -10,9 +10,11 @@
 #include <string_view>
 #include <vector>
 
-#include "support/iso_reader.h"
+#include "image/reader.h"
 
 namespace tavrine::testing {
+
+using namespace iso;  // the product's image reader: IsoImage, Volume, Entry, Utf8
 
 struct RunResult {
   int exitCode = -1;  // the program's exit status; 128 + signal when killed

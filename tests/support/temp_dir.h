@@ -3,7 +3,6 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -32,13 +31,5 @@ class TempDir {
 
 // The whole contents of a local file; throws std::runtime_error when it cannot be read.
 std::string ReadFile(const std::string& path);
-
-// What a lookup found. When it found nothing the test fails (gtest reports the exception) and
-// the program goes on to the next test, rather than crashing on a null pointer.
-template <class T>
-T& Found(T* found) {
-  if (found == nullptr) throw std::runtime_error("a lookup of the test found nothing");
-  return *found;
-}
 
 }  // namespace tavrine::testing

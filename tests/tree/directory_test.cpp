@@ -13,6 +13,38 @@
 namespace tavrine {
 namespace {
 
+// A new file's name beside files and sub-directories, ignoring case: "~n" before the extension.
+TEST(Directory, FreeFileNameIsTheFirstFreeNumberBeforeTheExtension) {
+  testing::TempDir dir;
+  const std::string local = dir.WriteFile("f", "x");
+  auto root = clsISODirectory::Create();
+  for (const char16_t* name : {u"fax.txt", u"FAX~1.TXT", u".profile", u"a.b.c", u"x"}) {
+    ASSERT_NE(root->Files().Add(local, name), nullptr);
+  }
+  root->AddSubDirectory(u"Docs");
+  const std::pair<const char16_t*, const char16_t*> cases[] = {
+      {u"new.txt", u"new.txt"}, {u"fAx.txt", u"fAx~2.txt"}, {u".PROFILE", u".PROFILE~1"},
+      {u"a.B.c", u"a.B~1.c"},   {u"docs", u"docs~1"},       {u"X", u"X~1"}};
+  for (const auto& [name, free] : cases) EXPECT_EQ(root->FreeFileName(name), free);
+}
+
+// Finding names (trimmed, ignoring case) is left to the differential test below.
+TEST(Directory, ParentsAndFullPaths) {
+  auto root = clsISODirectory::Create();
+  EXPECT_EQ(root->Parent(), nullptr);
+  EXPECT_EQ(root->FullPath(), u"\\");
+  auto inner = root->AddSubDirectory(u"docs")->AddSubDirectory(u" Straße ");
+  EXPECT_EQ(inner->Parent()->Parent(), root);
+  EXPECT_EQ(inner->FullPath(), u"\\docs\\Straße\\");
+  // Only spaces: an unnamed sub-directory.
+  auto unnamed = root->AddSubDirectory(u"   ");
+  EXPECT_EQ(unnamed->FullPath(), u"\\\\");
+  EXPECT_EQ(root->AddSubDirectory(u""), unnamed);
+  root->name(u"Root");
+  root->name(u"");  // ignored
+  EXPECT_EQ(inner->FullPath(), u"Root\\docs\\Straße\\");
+}
+
 TEST(Directory, ADirectoryCannotGoBelowItself) {
   auto root = clsISODirectory::Create();
   auto a = root->AddSubDirectory(u"a");

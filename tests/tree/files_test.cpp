@@ -34,9 +34,13 @@ TEST(Files, NamesFromPathsOrGivenAndDuplicatesIgnoringCase) {
       {"Ärger.txt", u"", u"Ärger.txt"},
       {"c/ärger.TXT", u"", nullptr},  // folding is Unicode, not ASCII only
       {"plain", u"a\\b.txt", nullptr},
-      {"back\\slash.txt", u"", nullptr},  // "\" would read as a path inside the image
+      {"plain", u"a/b.txt", nullptr},
+      {"plain", u".", nullptr},
+      {"plain", u"..", nullptr},
+      {"back\\slash.txt", u"", u"back_slash.txt"},  // "\\" would read as a path in the image
       {"plain", u" spaced * name ", u" spaced * name "},  // not trimmed, not checked
-      {"caf\xe9.txt", u"", u"caf\uFFFD.txt"},             // the local path keeps the real bytes
+      {"caf\xe9.txt", u"", u"caf\u00E9.txt"},  // Windows-1252; the local path keeps the bytes
+      {"\x81\x80\xc3", u"", u"\u0081\u20AC\u00C3"},
   };
   TempDir dir;
   clsISOFiles files;

@@ -44,10 +44,13 @@ void Describe(const clsISODirectory& dir, Lines& lines) {
   for (std::int32_t i = 0; i < dir.SubDirectoryCount(); ++i) Describe(*dir.SubDirectory(i), lines);
 }
 
-Lines Describe(const clsISODirectory& dir, const std::vector<PassedOver>& passed = {}) {
+Lines Describe(const clsISODirectory& dir, const ImportReport& report = {}) {
   Lines lines;
   Describe(dir, lines);
-  for (const PassedOver& p : passed) lines.push_back(p.LocalPath + ": " + p.Reason);
+  for (const PassedOver& p : report.passedOver) lines.push_back(p.LocalPath + ": " + p.Reason);
+  for (const Renamed& r : report.renamed) {
+    lines.push_back(r.LocalPath + " => " + text::ToUtf8(r.ImagePath));
+  }
   return lines;
 }
 
@@ -55,8 +58,7 @@ Lines Describe(const clsISODirectory& dir, const std::vector<PassedOver>& passed
 Lines Import(const std::string& folder, const std::vector<std::u16string>& filter = kAll,
              bool recursive = true) {
   auto root = clsISODirectory::Create();
-  const std::vector<PassedOver> passed = root->AddLocalDirectory(folder, filter, recursive);
-  return Describe(*root, passed);
+  return Describe(*root, root->AddLocalDirectory(folder, filter, recursive));
 }
 
 std::size_t OpenDescriptors() {
@@ -76,7 +78,7 @@ TEST(LocalImportTest, ByteOrderAndNamesAlreadyThere) {
   const std::string earlier = tmp.WriteFile("elsewhere/old.txt", "e");
   auto root = clsISODirectory::Create();
   ASSERT_NE(root->AddSubDirectory(u"Docs")->Files().Add(earlier), nullptr);
-  const std::vector<PassedOver> passed =
+  const ImportReport passed =
       root->AddLocalDirectory(tmp.path().string(), {u"*.txt", u"*.TXT", u"docs"}, true);
   const Lines expected = {
       "\\",
@@ -84,26 +86,30 @@ TEST(LocalImportTest, ByteOrderAndNamesAlreadyThere) {
       Entry("\\9.txt", tmp / "9.txt"),
       Entry("\\B.txt", tmp / "B.txt"),
       Entry("\\a.txt", tmp / "a.txt"),
+      Entry("\\b~1.txt", tmp / "b.txt"),
       Entry("\\\xc3\xa9.txt", tmp / "\xc3\xa9.txt"),
       "\\Docs\\",  // merged into the directory of another case; the earlier entry stays
       Entry("\\Docs\\old.txt", earlier),
+      Entry("\\Docs\\OLD~1.TXT", tmp / "docs/OLD.TXT"),
       Entry("\\Docs\\new.txt", tmp / "docs/new.txt"),
-      tmp / "b.txt" + ": a file named 'B.txt' is already in \\",
-      tmp / "docs/OLD.TXT" + ": a file named 'old.txt' is already in \\Docs\\"};
+      tmp / "b.txt" + " => \\b~1.txt",
+      tmp / "docs/OLD.TXT" + " => \\Docs\\OLD~1.TXT"};
   EXPECT_EQ(Describe(*root, passed), expected);
 }
 
-// Backslashes separate image paths; invalid UTF-8 imports, the image name holding U+FFFD and
-// the local path the real bytes.
-TEST(LocalImportTest, NamesTheImageCannotHoldArePassedOver) {
+// "\\" becomes "_"; invalid UTF-8 is read as Windows-1252 (0xFF is "ÿ"), the local path keeping
+// the real bytes.
+TEST(LocalImportTest, NamesTheImageCannotHoldAreRenamed) {
   TempDir tmp;
   tmp.WriteFile("back\\slash.txt", "b");
   tmp.WriteFile("folder\\x/in.txt", "i");
   tmp.WriteFile("bad\xff.txt", "invalid UTF-8");
   EXPECT_EQ(Import(tmp.path().string()),
-            (Lines{"\\", Entry("\\bad\xef\xbf\xbd.txt", tmp / "bad\xff.txt"),
-                   tmp / "back\\slash.txt" + ": the name holds '\\'",
-                   tmp / "folder\\x" + ": the name holds '\\'"}));
+            (Lines{"\\", Entry("\\back_slash.txt", tmp / "back\\slash.txt"),
+                   Entry("\\bad\xc3\xbf.txt", tmp / "bad\xff.txt"), "\\folder_x\\",
+                   Entry("\\folder_x\\in.txt", tmp / "folder\\x/in.txt"),
+                   tmp / "back\\slash.txt => \\back_slash.txt",
+                   tmp / "bad\xff.txt => \\bad\xc3\xbf.txt", tmp / "folder\\x => \\folder_x"}));
 }
 
 // A link to a file is the file it points to; other links and special files are passed over
@@ -138,9 +144,8 @@ TEST(LocalImportTest, FolderThatCannotBeListedIsReported) {
   EXPECT_EQ(Import(file), (Lines{"\\", file + "/: the folder cannot be listed: Not a directory"}));
 }
 
-// A failure to list deep inside the walk that does not depend on permissions (so it also
-// happens for root): a folder whose full path is longer than the system accepts.
-TEST(LocalImportTest, FolderBeyondThePathLimitIsReportedAndTheRestImported) {
+// The walk goes by folder descriptors: a path longer than the system accepts goes in whole.
+TEST(LocalImportTest, FoldersBeyondThePathLimitGoIn) {
   TempDir tmp;
   tmp.WriteFile("a.txt", "a");
   tmp.WriteFile("z.txt", "z");
@@ -152,14 +157,23 @@ TEST(LocalImportTest, FolderBeyondThePathLimitIsReportedAndTheRestImported) {
     close(fd);
     ASSERT_GE(fd = next, 0);
   }
+  const int file = openat(fd, "deep.txt", O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_GE(file, 0);
+  close(file);
   close(fd);
   auto root = clsISODirectory::Create();
-  const std::vector<PassedOver> passed = root->AddLocalDirectory(tmp.path().string(), kAll, true);
-  ASSERT_EQ(passed.size(), 1u);
-  EXPECT_NE(passed[0].Reason.find("the folder cannot be listed: File name too long"),
-            std::string::npos)
-      << passed[0].Reason;
+  const std::size_t descriptors = OpenDescriptors();
+  const ImportReport report = root->AddLocalDirectory(tmp.path().string(), kAll, true);
+  EXPECT_EQ(OpenDescriptors(), descriptors);
+  EXPECT_TRUE(report.passedOver.empty() && report.renamed.empty());
   EXPECT_EQ(root->Files().Count(), 2);
+  const clsISODirectory* deepest = root.get();
+  for (int level = 0; level < 25; ++level) {
+    ASSERT_EQ(deepest->SubDirectoryCount(), 1);
+    deepest = deepest->SubDirectory(0).get();
+  }
+  ASSERT_EQ(deepest->Files().Count(), 1);
+  EXPECT_EQ(deepest->Files().File(0).LocalPath().size(), tmp.path().string().size() + 25 * 201 + 9);
   // rm removes by handle, which the full path, being too long to name, does not allow.
   EXPECT_EQ(std::system(("rm -rf '" + tmp / component + "'").c_str()), 0);
 }
@@ -216,8 +230,24 @@ struct ModelDir {
   std::vector<std::pair<std::string, ModelDir>> subs;      // name, directory
 };
 
+// A name no file or sub-directory of dir has (ignoring case): "~n" before the extension.
+std::string ModelFreeName(const ModelDir& dir, const std::string& name) {
+  const auto taken = [&](const std::string& candidate) {
+    const auto same = [&](const auto& e) { return AsciiLower(e.first) == AsciiLower(candidate); };
+    return std::any_of(dir.files.begin(), dir.files.end(), same) ||
+           std::any_of(dir.subs.begin(), dir.subs.end(), same);
+  };
+  std::size_t dot = name.rfind('.');
+  if (dot == 0 || dot == std::string::npos) dot = name.size();
+  std::string candidate = name;
+  for (int n = 1; taken(candidate); ++n) {
+    candidate = name.substr(0, dot) + "~" + std::to_string(n) + name.substr(dot);
+  }
+  return candidate;
+}
+
 void ModelScan(const fs::path& folder, const std::vector<std::string>& patterns, bool recursive,
-               ModelDir& into, Lines& passed) {
+               ModelDir& into, Lines& renamed) {
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(folder)) {
     const std::string name = entry.path().filename().string();
@@ -234,30 +264,25 @@ void ModelScan(const fs::path& folder, const std::vector<std::string>& patterns,
     const bool isFolder = fs::is_directory(local);
     if (isFolder && !recursive) continue;
     const auto first = name.find_first_not_of(' ');
-    if (first == std::string::npos) {
-      passed.push_back(local.string() +
-                       ": the name is empty without its leading and trailing spaces");
-      continue;
+    std::string trimmed =
+        first == std::string::npos ? "" : name.substr(first, name.find_last_not_of(' ') - first + 1);
+    const bool odd = trimmed.empty() || trimmed == "." || trimmed == "..";
+    if (odd) trimmed = "_";
+    const auto sub = std::find_if(into.subs.begin(), into.subs.end(), [&](const auto& d) {
+      return AsciiLower(d.first) == AsciiLower(trimmed);
+    });
+    const bool merge = isFolder && sub != into.subs.end();
+    const std::string free = merge ? trimmed : ModelFreeName(into, trimmed);
+    if (free != trimmed || odd) {
+      renamed.push_back(local.string() + " => " + into.path + free);
     }
-    const std::string trimmed = name.substr(first, name.find_last_not_of(' ') - first + 1);
-    const std::string key = AsciiLower(trimmed);
-    if (isFolder) {
-      auto sub = std::find_if(into.subs.begin(), into.subs.end(),
-                              [&](const auto& d) { return AsciiLower(d.first) == key; });
-      if (sub == into.subs.end()) {
-        into.subs.push_back({trimmed, {into.path + trimmed + "\\", {}, {}}});
-        sub = into.subs.end() - 1;
-      }
-      ModelScan(local, patterns, recursive, sub->second, passed);
-      continue;
-    }
-    const auto there = std::find_if(into.files.begin(), into.files.end(),
-                                    [&](const auto& f) { return AsciiLower(f.first) == key; });
-    if (there == into.files.end()) {
-      into.files.emplace_back(trimmed, local.string());
+    if (merge) {
+      ModelScan(local, patterns, recursive, sub->second, renamed);
+    } else if (isFolder) {
+      into.subs.push_back({free, {into.path + free + "\\", {}, {}}});
+      ModelScan(local, patterns, recursive, into.subs.back().second, renamed);
     } else {
-      passed.push_back(local.string() + ": a file named '" + there->first + "' is already in " +
-                       into.path);
+      into.files.emplace_back(free, local.string());
     }
   }
 }
@@ -291,7 +316,7 @@ TEST(LocalImportTest, AgreesWithPlainModelOnRandomTrees) {
   const std::vector<std::vector<std::string>> filters = {
       {"*"}, {"*.*"}, {"*.txt"}, {"[a ]*", "*B"}, {"?*", ".*"}, {"[!b]*", "A*"}, {"*a*"}, {}};
   std::mt19937 rng(7031);
-  std::size_t passedOver = 0;
+  std::size_t renames = 0;
   for (int round = 0; round < 40; ++round) {
     TempDir tmp;
     MakeRandomTree(rng, tmp.path(), 3);
@@ -302,16 +327,16 @@ TEST(LocalImportTest, AgreesWithPlainModelOnRandomTrees) {
       // A closing "/" or none is all one.
       const std::string folder = tmp.path().string() + (round % 2 == 0 ? "/" : "");
       ModelDir model{"\\", {}, {}};
-      Lines expected, passed;
-      if (!filters[f].empty()) ModelScan(tmp.path(), filters[f], recursive, model, passed);
+      Lines expected, renamed;
+      if (!filters[f].empty()) ModelScan(tmp.path(), filters[f], recursive, model, renamed);
       Describe(model, expected);
-      expected.insert(expected.end(), passed.begin(), passed.end());
-      passedOver += passed.size();
+      expected.insert(expected.end(), renamed.begin(), renamed.end());
+      renames += renamed.size();
       ASSERT_EQ(Import(folder, patterns, recursive), expected)
           << "round " << round << ", filter " << f;
     }
   }
-  EXPECT_GT(passedOver, 40u);  // the trees must hold names met twice and blank names
+  EXPECT_GT(renames, 40u);  // the trees must hold names met twice and blank names
 }
 
 }  // namespace

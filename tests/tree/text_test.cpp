@@ -37,6 +37,15 @@ TEST(Utf8, EachMaximalInvalidSubpartBecomesOneReplacement) {
   EXPECT_EQ(ToUtf8(Units({u'x', 0xDBFF})), "x\xEF\xBF\xBD");
 }
 
+// Local names: every byte of an invalid subpart is its own Windows-1252 character.
+TEST(Utf8, LocalNamesReadInvalidBytesAsWindows1252) {
+  EXPECT_EQ(FromLocalName("\xE2\x82x\xC3\xA9"), Units({0x00E2, 0x201A, u'x', 0x00E9}));
+  EXPECT_EQ(FromLocalName("\xED\xA0\x80\x9D"), Units({0x00ED, 0x00A0, 0x20AC, 0x009D}));
+  EXPECT_EQ(ShowLocalName("a\xE9\xC3\xA9\xF0\x9F"), "a\\xE9\xC3\xA9\\xF0\\x9F");
+  EXPECT_TRUE(IsUtf8("\xC3\xA9"));
+  EXPECT_FALSE(IsUtf8("\xC3"));
+}
+
 TEST(Utf8, EncodesAndRoundTripsEveryCodePoint) {
   const std::string bytes = "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF";
   const std::u16string units = Units({u'a', 0x00E9, 0x20AC, 0xD83D, 0xDE00, 0xDBFF, 0xDFFF});

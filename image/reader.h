@@ -1,23 +1,29 @@
-// The test-side image reader: a small, strict parser of an ISO 9660 image with an optional
-// Joliet supplementary volume. It parses the volume descriptors, both path tables of each tree
-// (type L and type M, cross-checked) and every directory extent reachable from the root, and
-// checks the structural rules of ECMA-119 on the way. Every whole-image test reads its image
-// through this class. A broken rule throws IsoFormatError naming the block, offset and rule.
+// The image reader: a strict parser of an ISO 9660 image with an optional Joliet supplementary
+// volume, this writer's or another's. It reads the image by block (never the whole file), parses
+// the volume descriptors, both path tables of each tree (type L and type M, cross-checked) and
+// every directory extent reachable from the root, and checks the structural rules of ECMA-119 on
+// the way. A broken rule throws IsoFormatError naming the block, the field and the rule; memory
+// stays proportional to the directories, however the image lies about its lengths.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <functional>
-#include <stdexcept>
+#include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace tavrine::testing {
+#include "fileio/file_access.h"
+#include "tree/errors.h"
 
-class IsoFormatError : public std::runtime_error {
+namespace tavrine::iso {
+
+// A damaged or hostile image: the message names the image, the block and the field at fault.
+class IsoFormatError : public Error {
  public:
-  using std::runtime_error::runtime_error;
+  using Error::Error;
 };
 
 inline constexpr std::uint32_t kIsoBlockSize = 2048;
@@ -25,7 +31,7 @@ inline constexpr std::uint32_t kIsoBlockSize = 2048;
 // Windows-1252 bytes (the single-byte text of ISO 9660 names and identifiers) to UTF-16. The
 // five bytes that Windows-1252 leaves undefined map to the code points of the same value.
 std::u16string DecodeWindows1252(std::string_view bytes);
-// UCS-2 big-endian bytes (Joliet) to UTF-16; an odd trailing byte is an error.
+// UCS-2 big-endian bytes (Joliet) to UTF-16; an odd trailing byte is an IsoFormatError.
 std::u16string DecodeUcs2BigEndian(std::string_view bytes);
 // UTF-16 to UTF-8 for messages and comparisons with tool output (unpaired surrogates: U+FFFD).
 std::string Utf8(std::u16string_view text);
@@ -59,10 +65,9 @@ struct DirectoryRecord {
   std::uint32_t dataLength = 0;
   RecordingDate date;
   std::uint8_t flags = 0;
-  std::string identifier;  // raw identifier bytes (0x00 for ".", 0x01 for "..")
-  std::string bytes;       // the whole record as written
 
   bool IsDirectory() const { return (flags & 0x02) != 0; }
+  bool IsMultiExtent() const { return (flags & 0x80) != 0; }
 };
 
 // ECMA-119 9.4: one path table record.
@@ -92,22 +97,31 @@ struct VolumeDescriptor {
   std::string bytes;  // the whole 2048-byte block
 };
 
+// One stretch of a file's data: a file of 4 GiB or more is written as a run of records, each
+// with a section of it (ECMA-119 9.1.6, the multi-extent flag).
+struct Section {
+  std::uint32_t extent = 0;
+  std::uint32_t length = 0;
+};
+
 // One directory or file of a tree, as found by walking the directory extents.
 struct Entry {
-  DirectoryRecord record;  // the record in the parent (for the root: its "." record)
+  DirectoryRecord record;  // the (first) record in the parent; for the root its "." record
   std::u16string name;     // the identifier decoded, exactly as recorded (";1" kept if present)
-  // Directories only: the "." and ".." records, then the entries in record order.
-  DirectoryRecord self;
-  DirectoryRecord parent;
-  std::vector<Entry> children;
+  std::vector<Entry> children;        // directories: the entries in record order
+  std::vector<Section> sections;      // multi-extent files: every section in order, else empty
   std::uint16_t directoryNumber = 0;  // directories: the number of its path table record
 
   bool IsDirectory() const { return record.IsDirectory(); }
   std::uint32_t extent() const { return record.extent; }
-  std::uint32_t size() const { return record.dataLength; }
+  // The data length; for a multi-extent file the sum of its sections.
+  std::uint64_t size() const;
+  // Where the data lie: the sections of a multi-extent file, else the one extent.
+  std::vector<Section> Sections() const;
   const RecordingDate& date() const { return record.date; }
-  // The child named name (exact comparison), or nullptr.
-  const Entry* Child(std::u16string_view name) const;
+  // The child named name (exact comparison); throws InputError naming it when there is none.
+  const Entry& Child(std::u16string_view name) const;
+  bool HasChild(std::u16string_view name) const;
 };
 
 // One namespace: the ISO 9660 tree of the primary descriptor, or the Joliet tree.
@@ -115,20 +129,26 @@ struct Volume {
   VolumeDescriptor descriptor;
   std::vector<PathTableRecord> pathTable;  // type L; type M was checked to hold the same
   Entry root;
+  DirectoryRecord rootSelf;        // the root's own "." record
   std::size_t directoryCount = 0;  // including the root
   std::size_t fileCount = 0;
 
-  // The entry at a "/"-separated path of decoded names ("" or "/" is the root), or nullptr.
-  const Entry* Find(std::u16string_view path) const;
+  // The entry at a "/"-separated path of decoded names ("" or "/" is the root); throws
+  // InputError naming the path when there is none.
+  const Entry& Find(std::u16string_view path) const;
+  bool Has(std::u16string_view path) const;
 };
 
 class IsoImage {
  public:
-  // Reads and checks the image file; throws IsoFormatError (or std::runtime_error when the file
-  // cannot be read).
+  // Opens and checks the image file; throws IoError when it cannot be read, IsoFormatError when
+  // it breaks a rule. The file stays open for ReadFile and ReadAt.
   explicit IsoImage(const std::string& path);
   // The same on bytes already in memory; label names them in messages.
   static IsoImage FromBytes(std::string bytes, std::string label = "image");
+  IsoImage(IsoImage&&) noexcept;
+  IsoImage& operator=(IsoImage&&) noexcept;
+  ~IsoImage();
 
   const Volume& Primary() const { return primary_; }
   bool HasJoliet() const { return hasJoliet_; }
@@ -137,10 +157,18 @@ class IsoImage {
   std::uint32_t TerminatorBlock() const { return terminatorBlock_; }
   // Every descriptor type from block 16 to the terminator, in order.
   const std::vector<std::uint8_t>& DescriptorTypes() const { return descriptorTypes_; }
+  const std::string& Label() const { return label_; }
+  // The length of the image file in bytes.
+  std::uint64_t ImageSize() const { return size_; }
 
-  const std::string& Bytes() const { return bytes_; }
-  std::string_view Block(std::uint32_t lba) const;
-  // The data of a file entry (extent, data length); checked to lie inside the image.
+  // One 2048-byte block.
+  std::string Block(std::uint32_t lba) const;
+  // A directory record as written.
+  std::string RecordBytes(const DirectoryRecord& record) const;
+  // Fills out from the image at offset; throws IsoFormatError when that lies past its end.
+  void ReadAt(std::uint64_t offset, std::span<char> out) const;
+  // The data of a file entry, every section in order (for tests and small files: it is held in
+  // memory whole).
   std::string ReadFile(const Entry& file) const;
 
  private:
@@ -151,7 +179,9 @@ class IsoImage {
   [[noreturn]] void Fail(const std::string& what) const;
 
   std::string label_;
-  std::string bytes_;
+  std::string bytes_;  // the image, when it was given in memory
+  FileRecord file_{-1, {}};
+  std::uint64_t size_ = 0;
   Volume primary_;
   Volume joliet_;
   bool hasJoliet_ = false;
@@ -164,4 +194,4 @@ class IsoImage {
 void WalkEntries(const Entry& dir,
                  const std::function<void(const std::u16string& path, const Entry&)>& visit);
 
-}  // namespace tavrine::testing
+}  // namespace tavrine::iso
