@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 
+#include "tree/date.h"
 #include "tree/errors.h"
 #include "tree/text.h"
 #include "tree/wildcard.h"
@@ -13,19 +14,8 @@ namespace tavrine::cli {
 
 namespace {
 
-// Days since 1970-01-01 of a date of the proleptic Gregorian calendar.
-constexpr std::int64_t DaysFromCivil(std::int64_t y, int m, int d) {
-  y -= m <= 2 ? 1 : 0;
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const std::int64_t yoe = y - era * 400;
-  const std::int64_t doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-  const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
-// ECMA-119 9.1.5 records the year as an offset from 1900 in one byte.
-constexpr std::int64_t kEarliest = DaysFromCivil(1900, 1, 1) * 86400;
-constexpr std::int64_t kLatest = DaysFromCivil(2156, 1, 1) * 86400 - 1;
+constexpr std::int64_t kEarliest = DaysFromCivil(kFirstRecordableYear, 1, 1) * 86400;
+constexpr std::int64_t kLatest = DaysFromCivil(kLastRecordableYear + 1, 1, 1) * 86400 - 1;
 static_assert(kEarliest == -2208988800);
 
 bool IsLeapYear(std::int64_t y) {

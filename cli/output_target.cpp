@@ -10,6 +10,7 @@
 
 #include "cli/options.h"
 #include "cli/sources.h"
+#include "fileio/paths.h"
 
 namespace tavrine::cli {
 
@@ -23,11 +24,6 @@ bool IsIsoImage(const std::string& path) {
   const bool read = ::pread(fd, id, sizeof id, 16 * 2048) == static_cast<ssize_t>(sizeof id);
   ::close(fd);
   return read && std::memcmp(id + 1, "CD001\x01", 6) == 0;
-}
-
-std::string FolderOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? "." : path.substr(0, std::max<std::size_t>(slash, 1));
 }
 
 }  // namespace
@@ -54,11 +50,11 @@ std::string WhyNotCreated(const std::string& output) {
     if (length > 0) {
       const std::string named(text, static_cast<std::size_t>(length));
       prefix = "it is a symbolic link to '" + named + "', and ";
-      const std::string folder = FolderOf(output);
+      const std::string folder = FolderOfPath(output);
       path = named.front() == '/' || folder == "." ? named : folder + "/" + named;
     }
   }
-  const std::string folder = FolderOf(path);
+  const std::string folder = FolderOfPath(path);
   if (::stat(folder.c_str(), &st) != 0)
     return prefix + "the folder '" + folder + "' does not exist";
   if (!S_ISDIR(st.st_mode)) return prefix + "'" + folder + "' is not a folder";

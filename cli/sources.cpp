@@ -8,6 +8,7 @@
 
 #include "cli/options.h"
 #include "fileio/long_paths.h"
+#include "fileio/paths.h"
 #include "tree/errors.h"
 #include "tree/text.h"
 
@@ -83,10 +84,7 @@ std::string Quoted(const std::string& localPath) {
 void AddFile(clsISODirectory& target, const std::string& local, const std::u16string& name,
              std::vector<Warning>& warnings) {
   std::string why;
-  const std::size_t slash = local.rfind('/');
-  const std::u16string wanted =
-      name.empty() ? ImageNameOf(slash == std::string::npos ? local : local.substr(slash + 1), &why)
-                   : name;
+  const std::u16string wanted = name.empty() ? ImageNameOf(NameOfPath(local), &why) : name;
   const std::u16string free = target.FreeFileName(wanted);
   if (free != wanted) {
     if (!why.empty()) why += "; ";

@@ -31,14 +31,6 @@ std::array<std::uint8_t, 8> BothEndian32(std::uint32_t value) {
           Byte(value, 3), Byte(value, 2), Byte(value, 1), Byte(value, 0)};
 }
 
-std::uint16_t SwapBytes16(std::uint16_t value) {
-  return static_cast<std::uint16_t>((value >> 8) | (value << 8));
-}
-
-std::uint32_t SwapBytes32(std::uint32_t value) {
-  return (value >> 24) | ((value >> 8) & 0xFF00u) | ((value << 8) & 0xFF0000u) | (value << 24);
-}
-
 std::array<std::uint8_t, 2> LittleEndian16(std::uint16_t value) {
   return {Byte(value, 0), Byte(value, 1)};
 }
@@ -82,8 +74,8 @@ DateTime RecordedDate(const DateTime& date) {
 
 std::array<std::uint8_t, 7> EncodeRecordingDate(const DateTime& date) {
   const DateTime recorded = RecordedDate(date);
-  if (recorded.year < 1900 || recorded.year > 2155) return {};
-  return {static_cast<std::uint8_t>(recorded.year - 1900),
+  if (recorded.year < kFirstRecordableYear || recorded.year > kLastRecordableYear) return {};
+  return {static_cast<std::uint8_t>(recorded.year - kFirstRecordableYear),
           static_cast<std::uint8_t>(recorded.month),
           static_cast<std::uint8_t>(recorded.day),
           static_cast<std::uint8_t>(recorded.hour),

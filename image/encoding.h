@@ -22,9 +22,6 @@ inline constexpr std::int64_t kMaxUint32 = 0xFFFFFFFFll;
 std::array<std::uint8_t, 4> BothEndian16(std::uint16_t value);
 // ECMA-119 7.3.3: 32-bit both-endian.
 std::array<std::uint8_t, 8> BothEndian32(std::uint32_t value);
-// The value with its bytes in reverse order, for every bit pattern.
-std::uint16_t SwapBytes16(std::uint16_t value);
-std::uint32_t SwapBytes32(std::uint32_t value);
 // ECMA-119 7.2.1 / 7.3.1: little-endian; 7.2.2 / 7.3.2: big-endian.
 std::array<std::uint8_t, 2> LittleEndian16(std::uint16_t value);
 std::array<std::uint8_t, 4> LittleEndian32(std::uint32_t value);
@@ -61,9 +58,6 @@ constexpr std::int64_t NextBlockBoundary(std::int64_t x) {
 }
 constexpr std::int64_t BlocksFor(std::int64_t bytes) {
   return NextBlockBoundary(bytes) / kBlockSize;
-}
-constexpr std::int64_t MinLong(std::int64_t a, std::int64_t b) {
-  return a < b ? a : b;
 }
 
 // Copies bytes into buffer at offset (the buffer must hold them).

@@ -512,12 +512,4 @@ std::u16string SanitizeDString(std::u16string_view s) {
   return out;
 }
 
-bool IsAString(std::u16string_view s) {
-  return std::all_of(s.begin(), s.end(), IsACharacter);
-}
-
-bool IsDString(std::u16string_view s) {
-  return std::all_of(s.begin(), s.end(), IsDCharacter);
-}
-
 }  // namespace tavrine::detail

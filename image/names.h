@@ -47,7 +47,5 @@ std::u16string ExtensionOf(std::u16string_view s);
 std::u16string TildeName(std::u16string_view s, std::int32_t n);
 std::u16string SanitizeAString(std::u16string_view s);
 std::u16string SanitizeDString(std::u16string_view s);
-bool IsAString(std::u16string_view s);
-bool IsDString(std::u16string_view s);
 
 }  // namespace tavrine::detail

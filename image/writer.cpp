@@ -13,6 +13,7 @@
 #include <optional>
 #include <vector>
 
+#include "fileio/paths.h"
 #include "fileio/temporary_file.h"
 #include "image/encoding.h"
 #include "image/file_data.h"
@@ -88,12 +89,6 @@ struct Output {
   FileRecord& record() { return temporary.record.Handle != -1 ? temporary.record : direct; }
 };
 
-std::string FolderOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // The file a chain of symbolic links ends in, so that a link stays a link and the file behind
 // it gets the image (each link's text read relative to its own folder); any other path is its
 // own file.
@@ -106,7 +101,7 @@ std::string FileBehind(const std::string& target) {
     const ssize_t length = ::readlink(path.c_str(), text.data(), text.size());
     if (length <= 0 || static_cast<std::size_t>(length) >= text.size()) return path;
     const std::string named(text.data(), static_cast<std::size_t>(length));
-    path = named.front() == '/' ? named : FolderOf(path) + "/" + named;
+    path = named.front() == '/' ? named : FolderOfPath(path) + "/" + named;
   }
   return path;
 }
@@ -134,7 +129,7 @@ std::optional<Output> CreateOutput(const std::string& target) {
   if (exists && ::access(target.c_str(), W_OK) != 0) return std::nullopt;
   const std::string file = FileBehind(target);
   Output output;
-  output.temporary = CreateTemporaryFile(FolderOf(file));
+  output.temporary = CreateTemporaryFile(FolderOfPath(file));
   if (output.temporary.record.Handle != -1) {
     output.replaced = file;
     output.durable = exists;
@@ -365,11 +360,9 @@ bool clsISOWriter::SaveISO(const std::string& file_out) {
     });
 
     const std::int64_t total = layout.volumeBlocks * detail::kBlockSize;
-    ProgressTotal_ = total;
     FileDataEvents events(Listener_, total, CancelRequested_, file_out);
     detail::WriteFileData(sink, layout, events, UnreadableFiles_);
     sink.Flush();
-    ProgressTotal_ = 0;
     if (Listener_ != nullptr) Listener_->BytesWritten(sink.Position(), total);
 
     // A late write failure (NFS, some full disks) shows only at the sync or the close: the
@@ -389,7 +382,6 @@ bool clsISOWriter::SaveISO(const std::string& file_out) {
     OutputFile_.Handle = -1;
     OutputFile_.Path.clear();
   } catch (...) {
-    ProgressTotal_ = 0;
     DiscardTemporaryFile(output->temporary);  // nothing to do once committed
     CloseFileRecord(output->direct);
     OutputFile_.Handle = -1;

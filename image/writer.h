@@ -139,7 +139,6 @@ class clsISOWriter {
   IdentifierPair AbstractFileID_;
   DateTime VolumeCreation_;
   FileRecord OutputFile_;
-  std::int64_t ProgressTotal_ = 0;
 
   WriterEvents* Listener_ = nullptr;
   std::vector<UnreadableFile> UnreadableFiles_;

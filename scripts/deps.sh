@@ -3,9 +3,10 @@
 # Packages to build the core, the command-line tool and the window, their man pages and icons.
 TAVRINE_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-svg-dev libgl-dev scdoc
   librsvg2-bin)
-# Packages the tests and benchmarks need: test frameworks and the independent image readers.
+# Packages the tests and benchmarks need: test frameworks, pycdlib (the independent reader of the
+# round trips), genisoimage and xorriso (the benchmark's peers and the reader tests' images).
 TAVRINE_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev python3 python3-pycdlib
-  genisoimage xorriso p7zip-full libarchive-tools libcdio-utils xvfb xauth fonts-liberation
+  genisoimage xorriso xvfb xauth fonts-liberation
   tzdata util-linux time desktop-file-utils appstream man-db file dpkg-dev python3-fusepy
   fuse3)
 

@@ -56,9 +56,8 @@ int DateTime::EffectiveUtcOffsetMinutes() const {
 }
 
 std::int64_t DateTime::UnixSeconds() const {
-  std::tm fields = ToTm(*this);
-  return static_cast<std::int64_t>(timegm(&fields)) -
-         std::int64_t{EffectiveUtcOffsetMinutes()} * 60;
+  return DaysFromCivil(year, month, day) * 86400 + std::int64_t{hour} * 3600 + minute * 60 +
+         second - std::int64_t{EffectiveUtcOffsetMinutes()} * 60;
 }
 
 DateTime DateTime::LocalNow() {

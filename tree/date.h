@@ -6,6 +6,22 @@
 
 namespace tavrine {
 
+// The years an image can record: a directory record holds the year as an offset from 1900 in
+// one byte.
+inline constexpr int kFirstRecordableYear = 1900;
+inline constexpr int kLastRecordableYear = 2155;
+
+// Days since 1970-01-01 of a date of the proleptic Gregorian calendar. A month outside 1..12
+// counts on into the next or back into the previous years.
+constexpr std::int64_t DaysFromCivil(std::int64_t y, int m, int d) {
+  y -= m <= 2 ? 1 : 0;
+  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const std::int64_t yoe = y - era * 400;
+  const std::int64_t doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+  const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
 struct DateTime {
   // The zero value, 30 December 1899 00:00:00, means "unknown".
   int year = 1899;

@@ -10,12 +10,6 @@ namespace tavrine {
 
 namespace {
 
-[[noreturn]] void ThrowSubscript(std::int32_t index, std::size_t count) {
-  throw OutOfRangeError("subscript out of range: index " + std::to_string(index) + ", " +
-                        std::to_string(count) +
-                        (count == 1 ? " sub-directory" : " sub-directories"));
-}
-
 // True when target is directory or lies anywhere below it.
 bool Contains(const std::shared_ptr<clsISODirectory>& directory, const clsISODirectory* target) {
   std::vector<const clsISODirectory*> pending{directory.get()};
@@ -147,7 +141,7 @@ std::int32_t clsISODirectory::SubDirectoryCount() const {
 
 const std::shared_ptr<clsISODirectory>& clsISODirectory::SubDirectory(std::int32_t index) const {
   if (index < 0 || static_cast<std::size_t>(index) >= SubDirectories_.size()) {
-    ThrowSubscript(index, SubDirectories_.size());
+    ThrowSubscriptOutOfRange(index, SubDirectories_.size(), "sub-directory", "sub-directories");
   }
   return SubDirectories_[static_cast<std::size_t>(index)];
 }

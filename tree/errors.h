@@ -1,6 +1,8 @@
 // The exceptions of the core, split by whose fault a failure is.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 
@@ -25,6 +27,13 @@ class OutOfRangeError : public InputError {
  public:
   using InputError::InputError;
 };
+
+// The error for index into a list of count entries, each an `entry` (plural `entries`).
+[[noreturn]] inline void ThrowSubscriptOutOfRange(std::int32_t index, std::size_t count,
+                                                  const char* entry, const char* entries) {
+  throw OutOfRangeError("subscript out of range: index " + std::to_string(index) + ", " +
+                        std::to_string(count) + " " + (count == 1 ? entry : entries));
+}
 
 // The system refused a file operation: the message names the file and gives the system's reason.
 class IoError : public Error {

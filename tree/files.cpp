@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "fileio/long_paths.h"
+#include "fileio/paths.h"
 #include "tree/errors.h"
 #include "tree/text.h"
 
@@ -43,22 +44,10 @@ LocalFileFacts ExamineLocalFile(const std::string& path) {
   return result;
 }
 
-// The part of a local path after its last "/", as an image name.
-std::u16string NameFromPath(const std::string& localfile) {
-  const auto slash = localfile.rfind('/');
-  return ImageNameOf(slash == std::string::npos ? std::string_view(localfile)
-                                                : std::string_view(localfile).substr(slash + 1));
-}
-
 // "\" and "/" separate the parts of paths inside the image and outside it; "." and ".." stand
 // for directories.
 bool UsableEntryName(std::u16string_view name) {
   return name.find_first_of(u"\\/") == std::u16string_view::npos && name != u"." && name != u"..";
-}
-
-[[noreturn]] void ThrowSubscript(std::int32_t index, std::size_t count) {
-  throw OutOfRangeError("subscript out of range: index " + std::to_string(index) + ", " +
-                        std::to_string(count) + (count == 1 ? " entry" : " entries"));
 }
 
 }  // namespace
@@ -103,7 +92,7 @@ std::int32_t clsISOFiles::Count() const {
 
 clsISOFile& clsISOFiles::File(std::int32_t index) const {
   if (index < 0 || static_cast<std::size_t>(index) >= FileEntries_.size()) {
-    ThrowSubscript(index, FileEntries_.size());
+    ThrowSubscriptOutOfRange(index, FileEntries_.size(), "entry", "entries");
   }
   return *FileEntries_[static_cast<std::size_t>(index)];
 }
@@ -117,7 +106,8 @@ void clsISOFiles::Remove(std::int32_t index) {
 
 clsISOFile* clsISOFiles::Add(const std::string& localfile, std::u16string_view name) {
   if (localfile.empty()) return nullptr;
-  std::u16string entryName = name.empty() ? NameFromPath(localfile) : std::u16string(name);
+  std::u16string entryName =
+      name.empty() ? ImageNameOf(NameOfPath(localfile)) : std::u16string(name);
   if (!UsableEntryName(entryName)) return nullptr;
   std::u16string foldedName = text::Fold(entryName);
   if (foldedNames_.find(foldedName) != foldedNames_.end()) return nullptr;

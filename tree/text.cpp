@@ -234,13 +234,6 @@ std::u16string Fold(std::u16string_view s) {
   return out;
 }
 
-bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char16_t x, char16_t y) {
-           return x == y || SimpleFold(x) == SimpleFold(y);
-         });
-}
-
 unsigned char ToWindows1252(char16_t c) {
   const int b = Windows1252Byte(c);
   return static_cast<unsigned char>(b < 0 ? '?' : b);

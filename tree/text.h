@@ -27,7 +27,6 @@ std::u16string ToUpper(std::u16string_view s);
 // foldings are equal.
 char16_t SimpleFold(char16_t c);
 std::u16string Fold(std::u16string_view s);
-bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b);
 
 // Windows-1252, the single-byte form of ISO 9660 text: the byte of a character, or '?' (0x3F)
 // for a character that Windows-1252 cannot show.

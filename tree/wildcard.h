@@ -37,7 +37,6 @@ class WildcardPattern {
   explicit WildcardPattern(std::u16string_view pattern);
 
   bool Matches(std::u16string_view name) const;
-  const std::u16string& Text() const { return text_; }
 
  private:
   enum class Kind : std::uint8_t { kChar, kAnyChar, kDigit, kList, kAnyRun };

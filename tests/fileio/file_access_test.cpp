@@ -10,12 +10,15 @@
 #include <string>
 
 #include "fileio/file_system_calls.h"
+#include "support/faults.h"
 #include "support/temp_dir.h"
 
 namespace tavrine {
 namespace {
 
+using testing::Faults;
 using testing::ReadFile;
+using testing::ScopedFaults;
 using testing::TempDir;
 
 FileRecord OpenNew(const std::string& path) {
@@ -144,20 +147,11 @@ TEST(FileAccess, PositionsSizesAndCreateAlways) {
 // --- fault injection through the seam ---
 
 TEST(FileAccessFaults, ShortInterruptedAndFailedReads) {
-  static int reads = 0;
-  static int failFrom = 1000;
-  FileSystemCalls calls = RealFileSystemCalls();
-  calls.read = [](int fd, void* buffer, std::size_t count) -> ssize_t {
-    if (reads >= failFrom) return errno = EIO, -1;
-    if (reads++ % 2 == 0) return errno = EINTR, -1;
-    return ::read(fd, buffer, count < 3 ? count : 3);
-  };
-  calls.pread = [](int fd, void* buffer, std::size_t count, off_t offset) -> ssize_t {
-    return ::pread(fd, buffer, count < 2 ? count : 2, offset);
-  };
   TempDir dir;
   FileRecord record = OpenRead(dir.WriteFile("s.txt", "0123456789"));
-  ScopedFileSystemCalls seam(calls);
+  ScopedFaults faults;
+  faults->readMost = 3;
+  faults->interruptEvery = 2;
   char buffer[16] = {};
   EXPECT_EQ(ReadFileRecord(record, buffer, 8), 8);
   EXPECT_EQ(std::string(buffer, 8), "01234567");
@@ -166,45 +160,36 @@ TEST(FileAccessFaults, ShortInterruptedAndFailedReads) {
   EXPECT_EQ(ReadFileRecordAt(record, buffer, 16, 3), 7);
   EXPECT_EQ(std::string(buffer, 7), "3456789");
   // One read only: what the system gives at once.
-  EXPECT_EQ(ReadFileRecordOnceAt(record, buffer, 16, 3), 2);
-  EXPECT_EQ(std::string(buffer, 2), "34");
+  faults->interruptEvery = 0;
+  EXPECT_EQ(ReadFileRecordOnceAt(record, buffer, 16, 3), 3);
+  EXPECT_EQ(std::string(buffer, 3), "345");
 
   // A failure after some bytes gives those bytes; a failure first gives -1.
   SeekFileRecord(record, 0, SEEK_FROM_BEGIN);
-  reads = 1;
-  failFrom = 2;
+  faults->failReadsAfter = 1;
   EXPECT_EQ(ReadFileRecord(record, buffer, 8), 3);
   EXPECT_EQ(ReadFileRecord(record, buffer, 8), -1);
   CloseFileRecord(record);
 }
 
 TEST(FileAccessFaults, PartialWritesAreResumedAndFailuresReported) {
-  static int writes = 0;
-  static int failAt = -1;
-  FileSystemCalls calls = RealFileSystemCalls();
-  calls.write = [](int fd, const void* buffer, std::size_t count) -> ssize_t {
-    if (writes++ == failAt) return errno = ENOSPC, -1;
-    if (writes % 3 == 0) return errno = EINTR, -1;
-    return ::write(fd, buffer, count < 5 ? count : 5);
-  };
   TempDir dir;
   FileRecord record = OpenNew(dir / "w.bin");
-  ScopedFileSystemCalls seam(calls);
+  ScopedFaults faults;
+  faults->writeMost = 5;
+  faults->interruptEvery = 3;
   const std::string text = "The quick brown fox jumps over the lazy dog";
   EXPECT_EQ(WriteFileRecord(record, text.data(), static_cast<std::int64_t>(text.size())),
             static_cast<std::int64_t>(text.size()));
   EXPECT_EQ(ReadFile(dir / "w.bin"), text);
   // The first write fails: -1, nothing written. A later one fails: the bytes that went out.
-  writes = 0;
-  failAt = 0;
+  faults->writeBudget = 0;
   EXPECT_EQ(WriteFileRecord(record, "abcdefgh", 8), -1);
-  writes = 0;
-  failAt = 1;
+  faults->writeBudget = 5;
   EXPECT_EQ(WriteFileRecord(record, "abcdefgh", 8), 5);
   EXPECT_EQ(ReadFile(dir / "w.bin"), text + "abcde");
   // A close that reports a late write failure gives -1 and still releases the record.
-  calls.close = [](int fd) { return ::close(fd), errno = EIO, -1; };
-  ScopedFileSystemCalls failingClose(calls);
+  faults->closeFails = true;
   const int fd = record.Handle;
   EXPECT_EQ(CloseFileRecord(record), -1);
   EXPECT_EQ(record.Handle, -1);
@@ -213,20 +198,6 @@ TEST(FileAccessFaults, PartialWritesAreResumedAndFailuresReported) {
 }
 
 // --- copying ranges: in the kernel, or through a buffer when the kernel refuses ---
-
-int gRefusal = 0;
-int gKernelCopies = 0;
-ssize_t RefusingCopy(int, off_t*, int, off_t*, std::size_t, unsigned) {
-  return errno = gRefusal, -1;
-}
-// Copies a little in the kernel, then refuses: the fallback carries on where it stopped.
-ssize_t CopyThenRefuse(int in, off_t* offIn, int out, off_t* offOut, std::size_t count,
-                       unsigned flags) {
-  if (gKernelCopies++ < 2) {
-    return ::copy_file_range(in, offIn, out, offOut, count < 1000 ? count : 1000, flags);
-  }
-  return errno = EXDEV, -1;
-}
 
 TEST(CopyRange, CopiesExactlyTheRangeAfterWhatIsThere) {
   constexpr std::int64_t kSize = 3 * 1024 * 1024 + 517;  // beyond the 1 MiB buffer
@@ -241,20 +212,15 @@ TEST(CopyRange, CopiesExactlyTheRangeAfterWhatIsThere) {
                         {kSize - 10, 100, 10},
                         {kSize, 100, 0},
                         {5, 0, 0}};
-  struct Seam {
-    const char* name;
-    int refusal;  // 0: the real call
-  };
-  for (const Seam& s :
-       {Seam{"kernel", 0}, Seam{"EXDEV", EXDEV}, Seam{"EINVAL", EINVAL}, Seam{"ENOSYS", ENOSYS},
-        Seam{"EOPNOTSUPP", EOPNOTSUPP}, Seam{"kernel, then EXDEV", -1}}) {
-    FileSystemCalls calls = RealFileSystemCalls();
-    if (s.refusal != 0) calls.copy_file_range = s.refusal > 0 ? RefusingCopy : CopyThenRefuse;
-    gRefusal = s.refusal;
-    ScopedFileSystemCalls seam(calls);
+  // The real call; each refusal the buffer takes over from; two short kernel copies, then EXDEV.
+  for (const auto& [refusal, kernelCopies] :
+       {std::pair{0, 0}, {EXDEV, 0}, {EINVAL, 0}, {ENOSYS, 0}, {EOPNOTSUPP, 0}, {EXDEV, 2}}) {
     for (const Case& c : cases) {
-      SCOPED_TRACE(std::string(s.name) + " at " + std::to_string(c.offset));
-      gKernelCopies = 0;
+      SCOPED_TRACE(std::to_string(refusal) + "/" + std::to_string(kernelCopies) + " at " +
+                   std::to_string(c.offset));
+      ScopedFaults faults;
+      faults->copyRefusal = refusal;
+      faults->kernelCopies = kernelCopies;
       FileRecord in = OpenRead(source);
       FileRecord out = OpenNew(dir / "out.bin");
       ASSERT_EQ(WriteFileRecord(out, "HDR", 3), 3);
@@ -274,15 +240,12 @@ TEST(CopyRange, FailuresGiveMinusOne) {
   TempDir dir;
   FileRecord in = OpenRead(dir.WriteFile("src.bin", "0123456789"));
   FileRecord out = OpenNew(dir / "out.bin");
-  FileSystemCalls calls = RealFileSystemCalls();
-  calls.copy_file_range = RefusingCopy;
-  ScopedFileSystemCalls seam(calls);
-  gRefusal = EIO;  // not a refusal: no fallback
+  ScopedFaults faults;
+  faults->copyRefusal = EIO;  // not a refusal: no fallback
   EXPECT_EQ(CopyFileRecordRange(in, 0, out, 10), -1);
   EXPECT_EQ(CopyFileRecordRange(in, -1, out, 10), -1);
-  gRefusal = EXDEV;  // the fallback's write fails
-  calls.write = [](int, const void*, std::size_t) -> ssize_t { return errno = ENOSPC, -1; };
-  ScopedFileSystemCalls failingWrite(calls);
+  faults->copyRefusal = EXDEV;  // the fallback's write fails
+  faults->writeBudget = 0;
   EXPECT_EQ(CopyFileRecordRange(in, 0, out, 10), -1);
   CloseFileRecord(in);
   EXPECT_EQ(CopyFileRecordRange(in, 0, out, 10), 0);  // a closed source

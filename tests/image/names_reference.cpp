@@ -79,20 +79,20 @@ std::vector<std::u16string> MapDirectoryNames(const std::vector<std::u16string>&
     const std::u16string key = dos[i];
     std::int64_t count = 0;
     for (std::size_t j = 0; j < n; ++j) {
-      if (j != i && text::EqualsIgnoreCase(dos[j], key)) ++count;
+      if (j != i && text::Fold(dos[j]) == text::Fold(key)) ++count;
     }
     if (!Contains(key, u'~')) continue;
     for (std::int64_t k = 1; k <= Digits(count); ++k) {
       const std::u16string pattern = Left(key, Len(key) - k) + u"~";
       for (std::size_t j = 0; j < n; ++j) {
-        if (j != i && !valid[j] && text::EqualsIgnoreCase(dos[j], pattern)) dos[j] = key;
+        if (j != i && !valid[j] && text::Fold(dos[j]) == text::Fold(pattern)) dos[j] = key;
       }
     }
     std::int32_t seq = 1;
     for (std::size_t j = 0; j < n; ++j) {
       if (valid[j]) continue;
       if (j == i && Len(names[i]) <= 31) continue;
-      if (text::EqualsIgnoreCase(dos[j], key)) {
+      if (text::Fold(dos[j]) == text::Fold(key)) {
         dos[j] = TildeName(dos[j] + u" ", seq);
         valid[j] = true;
         ++seq;

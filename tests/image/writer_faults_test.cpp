@@ -22,6 +22,7 @@
 #include "image/read_ahead.h"
 #include "image/reader.h"
 #include "image/writer.h"
+#include "support/faults.h"
 #include "support/image_builder.h"
 #include "support/temp_dir.h"
 #include "tree/errors.h"
@@ -82,6 +83,49 @@ TEST(WriterFaults, UnusableTargetsReturnFalseWithoutEventsOrFiles) {
   EXPECT_TRUE(std::filesystem::is_empty(dir.path() / "taken"));
 }
 
+// An existing image its user may not write stays, though its folder would take a new one. Run
+// as nobody when the tests run as root, who may write anything.
+TEST(WriterFaults, AReadOnlyImageIsNotReplaced) {
+  TempDir dir;
+  ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
+  const std::string target = dir.WriteFile("result.iso", "earlier image");
+  ASSERT_EQ(chmod(target.c_str(), 0444), 0);
+  const pid_t child = fork();
+  ASSERT_NE(child, -1);
+  if (child == 0) {
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
+    clsISOWriter writer;
+    _exit(writer.SaveISO(target) ? 1 : 0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(testing::ReadFile(target), "earlier image");
+  EXPECT_EQ(OutputNames(dir), std::vector<std::string>{"result.iso"});
+}
+
+// A kernel copy that fails or is refused part way through a large file: the rest comes through
+// the buffer, from where the kernel stopped.
+TEST(WriterFaults, AKernelCopyStoppingPartWayIsFinishedThroughTheBuffer) {
+  TempDir dir;
+  const std::string source = dir.WritePatternFile("in/large.bin", 1 << 20, 5);
+  clsISOWriter writer;
+  writer.Root()->Files().Add(source);
+  for (const int error : {EIO, EXDEV}) {
+    {
+      testing::ScopedFaults faults;
+      faults->copyRefusal = error;
+      faults->kernelCopies = 3;
+      faults->copyMost = 100000;
+      ASSERT_TRUE(writer.SaveISO(dir / "result.iso"));
+    }
+    EXPECT_TRUE(writer.UnreadableFiles().empty());
+    IsoImage iso(dir / "result.iso");
+    EXPECT_TRUE(iso.ReadFile(iso.Primary().Find(u"/LARGE.BIN")) == testing::ReadFile(source))
+        << std::strerror(error);
+  }
+}
+
 TEST(WriterFaults, FullDiskGivesAnErrorAndNoImage) {
   TempDir dir;
   const std::string target = dir.WriteFile("result.iso", "earlier image");
@@ -117,30 +161,6 @@ TEST(WriterFaults, FullDiskGivesAnErrorAndNoImage) {
   EXPECT_EQ(OutputNames(dir), std::vector<std::string>{"result.iso"});
 }
 
-// Writes fail with ENOSPC once this many bytes went out.
-std::int64_t g_writeBudget = 0;
-ssize_t BudgetWrite(int fd, const void* buffer, std::size_t count) {
-  if (g_writeBudget <= 0) {
-    errno = ENOSPC;
-    return -1;
-  }
-  const std::size_t allowed = std::min<std::size_t>(count, static_cast<std::size_t>(g_writeBudget));
-  const ssize_t written = RealFileSystemCalls().write(fd, buffer, allowed);
-  if (written > 0) g_writeBudget -= written;
-  return written;
-}
-ssize_t NoCopyFileRange(int, off_t*, int, off_t*, std::size_t, unsigned) {
-  errno = EXDEV;  // the kernel declines: the buffered path takes over
-  return -1;
-}
-
-// Every close fails with EIO after closing: only the output's result is looked at.
-int FailingClose(int fd) {
-  RealFileSystemCalls().close(fd);
-  errno = EIO;
-  return -1;
-}
-
 TEST(WriterFaults, FailedWritesAndCloseThroughTheSeamLeaveNoImage) {
   TempDir dir;
   dir.WritePatternFile("in/data.bin", 300000, 3);
@@ -156,13 +176,13 @@ TEST(WriterFaults, FailedWritesAndCloseThroughTheSeamLeaveNoImage) {
     const std::string target = dir.WriteFile("result.iso", "earlier image");
     clsISOWriter writer;
     writer.Root()->Files().Add(dir / "in/data.bin");
-    FileSystemCalls calls = RealFileSystemCalls();
-    calls.write = BudgetWrite;
-    calls.copy_file_range = NoCopyFileRange;
-    if (c.closeFails) calls.close = FailingClose;
-    g_writeBudget = c.budget;
     {
-      ScopedFileSystemCalls seam(calls);
+      // The kernel declines to copy, so every byte goes through the budgeted writes; every
+      // close fails, but only the output's result is looked at.
+      testing::ScopedFaults faults;
+      faults->writeBudget = c.budget;
+      faults->copyRefusal = EXDEV;
+      faults->closeFails = c.closeFails;
       EXPECT_THAT(
           [&] { writer.SaveISO(target); },
           ThrowsMessage<IoError>(AllOf(HasSubstr(target), HasSubstr(std::strerror(c.error)))))

@@ -137,7 +137,7 @@ TEST(Directory, IndexAgreesWithALinearSearch) {
   std::vector<std::shared_ptr<clsISODirectory>> model;
   auto linearFind = [&](std::u16string_view name) -> std::shared_ptr<clsISODirectory> {
     for (const auto& held : model) {
-      if (text::EqualsIgnoreCase(held->name(), name)) return held;
+      if (text::Fold(held->name()) == text::Fold(name)) return held;
     }
     return nullptr;
   };

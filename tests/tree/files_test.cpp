@@ -159,7 +159,7 @@ TEST(Files, IndexAgreesWithALinearSearch) {
   // The index of the first entry named name ignoring case, or -1.
   auto modelFind = [&](const std::u16string& name) {
     for (std::size_t i = 0; i < model.size(); ++i) {
-      if (text::EqualsIgnoreCase(model[i], name)) return static_cast<std::int32_t>(i);
+      if (text::Fold(model[i]) == text::Fold(name)) return static_cast<std::int32_t>(i);
     }
     return -1;
   };

@@ -85,15 +85,6 @@ TEST(WildcardTest, PathologicalPatternDoesNotBacktrackExponentially) {
   EXPECT_FALSE(WildcardPattern(u"*?*?*?*?*?*?*?*?#").Matches(as));
 }
 
-TEST(WildcardTest, MatchesAnyTriesEveryPattern) {
-  const std::vector<WildcardPattern> patterns = {WildcardPattern(u"*.txt"),
-                                                 WildcardPattern(u"*.dat")};
-  EXPECT_TRUE(MatchesAny(patterns, u"a.txt"));
-  EXPECT_TRUE(MatchesAny(patterns, u"b.dat"));
-  EXPECT_FALSE(MatchesAny(patterns, u"c.bin"));
-  EXPECT_FALSE(MatchesAny({}, u"a.txt"));  // no pattern, no match
-}
-
 // Random ASCII patterns against the C library's fnmatch. The two agree on "?", "*" and
 // "[...]" / "[!...]" lists with simple members, ascending ranges and "]" or "-" first, with no
 // escape character; "#" has no fnmatch counterpart and is handed to it as "[0-9]".
