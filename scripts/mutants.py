@@ -8,8 +8,8 @@ runs every test program against each: a test suite is worth the faults it catche
     scripts/mutants.py --tree ../main --scratch /tmp/m-main --json before.json
     scripts/mutants.py --quick              # stop at the first program that catches a mutant
 
-The copy is kept between runs, so only what a mutant touches is rebuilt (use ccache:
-`source /work/ccache.env`). A mutant counts as caught by a program when the program fails,
+The copy is kept between runs, so only what a mutant touches is rebuilt (ccache helps).
+A mutant counts as caught by a program when the program fails,
 crashes or outlives its timeout. Every pattern must occur exactly once in its file: a pattern
 that no longer matches (the code moved) stops the run before anything is built.
 It is a tool, not part of ./test.sh: a full run takes many minutes.
@@ -62,9 +62,9 @@ MUTANTS = [
       "return Seek(record.Handle, distance, SEEK_CUR);",
       "seeking from the end seeks from the position"),
     # tree: entries, names, dates, local import
-    M("size-limit-off-by-one", "tree/files.cpp",
-      "if (facts.size > kMaxFileSize) {", "if (facts.size > kMaxFileSize + 1) {",
-      "a file of exactly 4 GiB is accepted"),
+    M("extent-split-off-by-one", "image/records.cpp",
+      "if (rest > kMaxUint32) {", "if (rest >= kMaxUint32) {",
+      "a file of exactly 4 GiB - 1 bytes is split into two records"),
     M("gmt-offset-sign", "tree/date.cpp",
       "return static_cast<int>((utc - local) / 60);",
       "return static_cast<int>((local - utc) / 60);",
@@ -84,13 +84,13 @@ MUTANTS = [
       "return c >= u'0' && c <= u'9';", "return c >= u'0' && c < u'9';",
       "'#' does not match the digit 9"),
     # image: encoding, layout, records, names, writer
-    M("block-rule-off-by-one", "image/layout.h",
-      "return position + length > boundary ? boundary : position;",
-      "return position + length >= boundary ? boundary : position;",
+    M("block-rule-off-by-one", "image/records.cpp",
+      "if (position % kBlockSize + length > kBlockSize) PadToBlock(sink);",
+      "if (position % kBlockSize + length >= kBlockSize) PadToBlock(sink);",
       "a record ending exactly on a block boundary is moved to the next block"),
-    M("dir-record-padding", "image/layout.h",
-      "return 33 + identifierBytes + (1 - identifierBytes % 2);",
-      "return 33 + identifierBytes + (identifierBytes % 2);",
+    M("dir-record-padding", "image/records.cpp",
+      "(33 + identifierBytes + 1 - identifierBytes % 2)",
+      "(33 + identifierBytes + identifierBytes % 2)",
       "the padding byte of a directory record goes to odd identifiers"),
     M("both-endian16-order", "image/encoding.cpp",
       "return {Byte(value, 0), Byte(value, 1), Byte(value, 1), Byte(value, 0)};",
@@ -109,8 +109,8 @@ MUTANTS = [
       "recorded.year > kLastRecordableYear + 1) return {};",
       "the year 2156 wraps to 1900 in a directory record"),
     M("file-record-volume-date", "image/records.cpp",
-      "EncodeRecordingDate(file.CreationDate()), 0, bytes);",
-      "EncodeRecordingDate(creation), 0, bytes);",
+      "const auto fileDate = EncodeRecordingDate(file.CreationDate());",
+      "const auto fileDate = EncodeRecordingDate(creation);",
       "file records carry the volume date instead of the file's own"),
     M("path-table-m-location", "image/records.cpp",
       "BigEndian32(U32(pathLocation + pathBlocks))", "BigEndian32(U32(pathLocation + 1))",
@@ -140,10 +140,10 @@ MUTANTS = [
       "if (exists && ::access(target.c_str(), W_OK) != 0) return std::nullopt;", "",
       "an existing read-only image is replaced"),
     M("permissions-not-kept", "image/writer.cpp",
-      "::fchmod(fd, replacing->st_mode & 07777);", "",
+      "::fchmod(output.temporary.record.Handle, st.st_mode & 07777);", "",
       "a replaced image loses the permissions of the file it replaces"),
-    M("temporary-left-behind", "image/writer.cpp",
-      "if (!output->temporary.empty()) ::unlink(output->temporary.c_str());", "",
+    M("temporary-left-behind", "fileio/temporary_file.cpp",
+      "if (!file.name.empty()) ::unlink(file.name.c_str());", "",
       "a failed build leaves its temporary file"),
     M("cancel-ignored", "image/writer.cpp",
       "if (cancel_.load()) throw CancelledError", "if (false && cancel_.load()) throw CancelledError",
