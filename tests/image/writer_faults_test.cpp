@@ -4,8 +4,6 @@
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,7 +13,6 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
-#include <thread>
 #include <utility>
 
 #include "fileio/file_system_calls.h"
@@ -61,28 +58,6 @@ class OnFirstFile : public RecordingEvents {
   std::function<void()> action_;
 };
 
-TEST(WriterFaults, UnusableTargetsReturnFalseWithoutEventsOrFiles) {
-  TempDir dir;
-  dir.MakeDir("taken");
-  std::vector<std::string> targets = {dir / "no such folder/result.iso", dir / "taken",
-                                      dir / "taken/", ""};
-  std::vector<std::string> left = {"taken"};
-  if (geteuid() != 0) {  // root writes into read-only folders
-    ASSERT_EQ(chmod(dir.MakeDir("ro").c_str(), 0500), 0);
-    targets.push_back(dir / "ro/result.iso");
-    left.insert(left.begin(), "ro");
-  }
-  for (const std::string& target : targets) {
-    clsISOWriter writer;
-    RecordingEvents events;
-    writer.Listener(&events);
-    EXPECT_FALSE(writer.SaveISO(target)) << target;
-    EXPECT_TRUE(events.log.empty()) << target;
-  }
-  EXPECT_EQ(OutputNames(dir), left);
-  EXPECT_TRUE(std::filesystem::is_empty(dir.path() / "taken"));
-}
-
 // An existing image its user may not write stays, though its folder would take a new one. Run
 // as nobody when the tests run as root, who may write anything.
 TEST(WriterFaults, AReadOnlyImageIsNotReplaced) {
@@ -126,41 +101,6 @@ TEST(WriterFaults, AKernelCopyStoppingPartWayIsFinishedThroughTheBuffer) {
   }
 }
 
-TEST(WriterFaults, FullDiskGivesAnErrorAndNoImage) {
-  TempDir dir;
-  const std::string target = dir.WriteFile("result.iso", "earlier image");
-  dir.WritePatternFile("in/big.bin", 1 << 20, 7);
-  const pid_t child = fork();
-  ASSERT_NE(child, -1);
-  if (child == 0) {
-    // The child writes with a 256 KiB file size limit; SIGXFSZ ignored, writes fail EFBIG.
-    signal(SIGXFSZ, SIG_IGN);
-    struct rlimit limit {
-      256 * 1024, 256 * 1024
-    };
-    setrlimit(RLIMIT_FSIZE, &limit);
-    clsISOWriter writer;
-    writer.Root()->Files().Add(dir / "in/big.bin");
-    try {
-      writer.SaveISO(target);
-      _exit(1);
-    } catch (const IoError& e) {
-      const std::string message = e.what();
-      const bool named = message.find(target) != std::string::npos &&
-                         message.find(std::strerror(EFBIG)) != std::string::npos;
-      _exit(named ? 0 : 2);
-    } catch (...) {
-      _exit(3);
-    }
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_EQ(testing::ReadFile(target), "earlier image");
-  EXPECT_EQ(OutputNames(dir), std::vector<std::string>{"result.iso"});
-}
-
 TEST(WriterFaults, FailedWritesAndCloseThroughTheSeamLeaveNoImage) {
   TempDir dir;
   dir.WritePatternFile("in/data.bin", 300000, 3);
@@ -190,24 +130,6 @@ TEST(WriterFaults, FailedWritesAndCloseThroughTheSeamLeaveNoImage) {
     }
     EXPECT_TRUE(testing::ReadFile(target) == "earlier image") << c.budget;
     EXPECT_EQ(OutputNames(dir), std::vector<std::string>{"result.iso"});
-    // The same writer works again once the disk has room, and the new image keeps the earlier
-    // one's permissions (not the 0600 of a temporary file).
-    ASSERT_EQ(chmod(target.c_str(), 0640), 0);
-    ASSERT_TRUE(writer.SaveISO(target));
-    EXPECT_EQ(OutputNames(dir), std::vector<std::string>{"result.iso"});
-    struct stat st {};
-    ASSERT_EQ(stat(target.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0640u);
-    // A new image gets the mode any new file of the user gets.
-    ASSERT_EQ(unlink(target.c_str()), 0);
-    ASSERT_TRUE(writer.SaveISO(target));
-    const mode_t mask = umask(0);
-    umask(mask);
-    ASSERT_EQ(stat(target.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
-    IsoImage iso(target);
-    EXPECT_TRUE(iso.ReadFile(iso.Primary().Find(u"/DATA.BIN")) ==
-                testing::ReadFile(dir / "in/data.bin"));
   }
 }
 
@@ -345,29 +267,6 @@ TEST(WriterFaults, CancelStopsTheBuildAndRemovesTheUnfinishedImage) {
   EXPECT_EQ(OutputNames(dir), std::vector<std::string>{"result.iso"});
 }
 
-TEST(WriterFaults, FaultsFoundAtLayoutGiveAnErrorAndNoImage) {
-  TempDir dir;
-  clsISOWriter writer;
-  RecordingEvents events;
-  writer.Listener(&events);
-  testing::AddFile(*writer.Root(), dir, "in/gone.bin", "x");
-  std::remove((dir / "in/gone.bin").c_str());
-  EXPECT_THAT([&] { writer.SaveISO(dir / "result.iso"); },
-              ThrowsMessage<IoError>(HasSubstr(dir / "in/gone.bin")));
-  EXPECT_TRUE(events.log.empty()) << "refused before the output was opened";
-  EXPECT_TRUE(OutputNames(dir).empty());
-
-  // A directory attached by reference may repeat a name: Joliet refuses it.
-  clsISOWriter twins;
-  twins.Root()->AddSubDirectory(u"Docs");
-  auto other = clsISODirectory::Create();
-  other->name(u"docs");
-  twins.Root()->AddSubDirectoryByRef(other);
-  EXPECT_THAT([&] { twins.SaveISO(dir / "result.iso"); },
-              ThrowsMessage<InputError>(HasSubstr("\\: two directories are both named 'docs'")));
-  EXPECT_TRUE(OutputNames(dir).empty());
-}
-
 // The seam's record of what made the image durable and gave it its name.
 std::vector<std::string> g_calls;
 bool g_refuseUnnamed = false;
@@ -450,74 +349,6 @@ TEST(WriterOutput, TheImageIsNamedOnlyWhenCompleteAndSyncedWhenItReplacesAFile) 
   EXPECT_TRUE(OutputNames(dir).empty());
 }
 
-// Where the image goes when the target is not a plain file, or not beside a writable folder.
-TEST(WriterOutput, LinksAreWrittenThroughAndDevicesDirectly) {
-  TempDir dir;
-  clsISOWriter writer;
-  testing::AddFile(*writer.Root(), dir, "in/a.bin", std::string(5000, 'a'));
-  const std::string reference = dir / "reference.iso";
-  ASSERT_TRUE(writer.SaveISO(reference));
-  const std::string image = testing::ReadFile(reference);
-  std::filesystem::remove(reference);
-  auto isLink = [](const std::string& path) {
-    struct stat st {};
-    return lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
-  };
-
-  // A link to an earlier image, and a link to a file not there yet (relative to its folder).
-  dir.WriteFile("real.iso", "earlier image");
-  ASSERT_EQ(symlink("real.iso", (dir / "link.iso").c_str()), 0);
-  dir.MakeDir("sub");
-  ASSERT_EQ(symlink("sub/new.iso", (dir / "dangling.iso").c_str()), 0);
-  for (const char* link : {"link.iso", "dangling.iso"}) {
-    ASSERT_TRUE(writer.SaveISO(dir / link)) << link;
-    EXPECT_TRUE(isLink(dir / link)) << link;
-  }
-  EXPECT_TRUE(testing::ReadFile(dir / "real.iso") == image);
-  EXPECT_TRUE(testing::ReadFile(dir / "sub/new.iso") == image);
-  EXPECT_EQ(OutputNames(dir),
-            (std::vector<std::string>{"dangling.iso", "link.iso", "real.iso", "sub"}));
-
-  // A name of 250 bytes leaves room for the temporary file's name.
-  const std::string longName = std::string(250, 'n');
-  ASSERT_TRUE(writer.SaveISO(dir / longName));
-  EXPECT_TRUE(testing::ReadFile(dir / longName) == image);
-
-  // A pipe gets the whole image, also through a link whose text is no path (as /dev/stdout
-  // leads to /proc/self/fd/1, "pipe:[...]"); /dev/null stays a device.
-  int pipeFds[2];
-  ASSERT_EQ(pipe2(pipeFds, O_CLOEXEC), 0);
-  std::string received;
-  std::thread reader([&] {
-    char buffer[65536];
-    for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;) received.append(buffer, n);
-  });
-  bool written = false;
-  EXPECT_NO_THROW(written = writer.SaveISO("/proc/self/fd/" + std::to_string(pipeFds[1])));
-  close(pipeFds[1]);  // lets the reader finish
-  reader.join();
-  close(pipeFds[0]);
-  EXPECT_TRUE(written);
-  EXPECT_TRUE(received == image);
-  struct stat st {};
-  ASSERT_TRUE(writer.SaveISO("/dev/null"));
-  ASSERT_EQ(stat("/dev/null", &st), 0);
-  EXPECT_TRUE(S_ISCHR(st.st_mode));
-
-  // An existing file we may write, in a folder that takes no new file, is written in place.
-  if (geteuid() != 0) {  // root writes into read-only folders
-    const std::string inPlace = dir.WriteFile("ro/result.iso", "earlier image");
-    ASSERT_EQ(chmod((dir / "ro").c_str(), 0500), 0);
-    const bool saved = writer.SaveISO(inPlace);
-    const auto left = std::distance(std::filesystem::directory_iterator(dir.path() / "ro"),
-                                    std::filesystem::directory_iterator());
-    chmod((dir / "ro").c_str(), 0700);
-    EXPECT_TRUE(saved);
-    EXPECT_TRUE(testing::ReadFile(inPlace) == image);
-    EXPECT_EQ(left, 1);
-  }
-}
-
 TEST(WriterEventsOrder, PhasesAndHalfEvenPercentagesOfTheRealSize) {
   TempDir dir;
   clsISOWriter writer;
@@ -535,25 +366,6 @@ TEST(WriterEventsOrder, PhasesAndHalfEvenPercentagesOfTheRealSize) {
   ASSERT_FALSE(events.bytesWritten.empty());
   EXPECT_EQ(events.bytesWritten.back(), (std::pair<std::int64_t, std::int64_t>{81920, 81920}));
   EXPECT_EQ(testing::ReadFile(dir / "result.iso").size(), 81920u);
-}
-
-TEST(WriterEventsOrder, BytesWrittenDuringALargeFile) {
-  TempDir dir;
-  clsISOWriter writer;
-  dir.WritePatternFile("in/large.bin", 10 << 20, 11);
-  writer.Root()->Files().Add(dir / "in/large.bin");
-  RecordingEvents events;
-  writer.Listener(&events);
-  ASSERT_TRUE(writer.SaveISO(dir / "result.iso"));
-  ASSERT_GE(events.bytesWritten.size(), 3u);
-  for (std::size_t i = 1; i < events.bytesWritten.size(); ++i) {
-    EXPECT_GT(events.bytesWritten[i].first, events.bytesWritten[i - 1].first);
-  }
-  const std::int64_t total = events.bytesWritten.back().second;
-  EXPECT_EQ(events.bytesWritten.back().first, total);
-  IsoImage iso(dir / "result.iso");
-  EXPECT_TRUE(iso.ReadFile(iso.Primary().Find(u"/LARGE.BIN")) ==
-              testing::ReadFile(dir / "in/large.bin"));
 }
 
 }  // namespace
