@@ -11,7 +11,6 @@
 
 #include "fileio/file_system_calls.h"
 #include "image/encoding.h"
-#include "image/file_data.h"
 #include "image/names.h"
 #include "image/records.h"
 #include "support/image_builder.h"
