@@ -76,6 +76,21 @@ class KeepingSink final : public ByteSink {
   std::string bytes;
 };
 
+// A path table of exactly 2048 bytes takes two blocks: the type M table starts after both.
+TEST(Layout, PathTableOfExactly2048BytesTakesTwoBlocks) {
+  auto root = clsISODirectory::Create();
+  for (int i = 0; i < 128; ++i) {  // 5 records of 14 bytes, 123 of 16
+    root->AddSubDirectory(
+        text::FromUtf8((i < 5 ? "SIX" : "EIGHT") + std::to_string(1000 + i).substr(1)));
+  }
+  MapNames(*root);
+  const ImageLayout layout = LayOut(*root, true);
+  ASSERT_EQ(layout.isoPathBytes, 2048);
+  KeepingSink sink;
+  WriteDirectoryStructures(sink, DescriptorInput{}, layout, *root);
+  EXPECT_EQ(testing::Hex(sink.bytes, 16 * 2048 + 148, 4), "00 00 00 15");
+}
+
 // A file of 2^32 + 5 bytes is two records of one name in each tree: the first flagged (bit 7)
 // with 2^32 - 2048 bytes at block 25, the second with the 2053 bytes left right after it. The
 // file data alone, or with the structures, may not pass 2^32 - 1 blocks.
