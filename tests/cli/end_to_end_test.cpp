@@ -38,9 +38,6 @@ class CliTest : public ::testing::Test {
     return RunProgram(argv);
   }
   std::string Path(std::string_view relative) const { return dir_ / relative; }
-  bool Exists(std::string_view relative) const {
-    return std::filesystem::exists(dir_.path() / relative);
-  }
   TempDir dir_;
 };
 

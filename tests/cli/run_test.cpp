@@ -20,17 +20,17 @@ namespace {
 using tavrine::iso::IsoImage;
 using tavrine::testing::TempDir;
 
-struct Outcome {
+struct Result {
   int status;
+  std::string out;
   std::string err;
 };
 
-Outcome RunCli(const std::vector<std::string>& args, const Environment& environment) {
+Result RunCli(const std::vector<std::string>& args, const Environment& environment = {}) {
   std::ostringstream out;
   std::ostringstream err;
   const int status = Run(args, environment, out, err);
-  EXPECT_EQ(out.str(), "");
-  return {status, err.str()};
+  return {status, out.str(), err.str()};
 }
 
 std::ptrdiff_t FilesIn(const std::filesystem::path& dir) {
@@ -42,7 +42,7 @@ TEST(Run, FileThatCannotBeReadGivesExitThreeAndZerosInItsPlace) {
   const std::string good = dir.WriteFile("good.txt", "good");
   const std::string bad = dir.WritePatternFile("bad.bin", 5000, 3);
   const std::string image = dir / "img.iso";
-  Outcome outcome;
+  Result outcome;
   {
     testing::ScopedFaults faults;
     faults->failOpen = bad;
@@ -73,7 +73,7 @@ TEST(Run, StopRequestsLeaveNoImage) {
     if (running != nullptr) running->RequestCancel();
     return 0.0;
   };
-  const Outcome outcome = RunCli({"-o", dir / "img.iso", input}, environment);
+  const Result outcome = RunCli({"-o", dir / "img.iso", input}, environment);
   EXPECT_EQ(outcome.status, kExitInterrupted);
   EXPECT_EQ(outcome.err.rfind("\rBuilding file system\ntavrine-cli: the build of ", 0), 0u)
       << outcome.err;
@@ -85,7 +85,7 @@ TEST(Run, StopRequestsLeaveNoImage) {
   // A signal before the build: nothing is started.
   std::atomic<bool> interrupted{true};
   environment.interrupted = &interrupted;
-  const Outcome early = RunCli({"-o", dir / "new.iso", input}, environment);
+  const Result early = RunCli({"-o", dir / "new.iso", input}, environment);
   EXPECT_EQ(early.status, kExitInterrupted);
   EXPECT_EQ(early.err, "tavrine-cli: interrupted; no image written\n");
   EXPECT_EQ(FilesIn(dir.path()), 2);
@@ -98,7 +98,7 @@ TEST(Run, StopRequestsLeaveNoImage) {
   late.onBuild = [&](clsISOWriter* writer) {
     if (writer != nullptr) interrupted = true;
   };
-  const Outcome lost = RunCli({"-q", "-o", dir / "late.iso", input}, late);
+  const Result lost = RunCli({"-q", "-o", dir / "late.iso", input}, late);
   EXPECT_EQ(lost.status, kExitInterrupted);
   EXPECT_EQ(lost.err, "tavrine-cli: the build of " + dir / "late.iso" + " was cancelled\n");
   EXPECT_EQ(FilesIn(dir.path()), 2);
@@ -106,22 +106,10 @@ TEST(Run, StopRequestsLeaveNoImage) {
 
 // --- the command line as a user types it, in a temporary working folder ---
 
-struct Result {
-  int status;
-  std::string out;
-  std::string err;
-};
-
 class Cli : public ::testing::Test {
  protected:
   Cli() : previous_(std::filesystem::current_path()) { std::filesystem::current_path(dir_.path()); }
   ~Cli() override { std::filesystem::current_path(previous_); }
-  static Result Run(const std::vector<std::string>& args, const Environment& environment = {}) {
-    std::ostringstream out;
-    std::ostringstream err;
-    const int status = cli::Run(args, environment, out, err);
-    return {status, out.str(), err.str()};
-  }
   // Every file of the Joliet tree: path -> contents.
   static std::map<std::string, std::string> JolietFiles(const std::string& path) {
     const IsoImage image(path);
@@ -139,8 +127,8 @@ TEST_F(Cli, GraftPointsMergeIntoOneDirectory) {
   dir_.WriteFile("out/index.html", "<p>index</p>");
   dir_.WriteFile("more/extra.txt", "extra");
   dir_.WriteFile("x.txt", "renamed");
-  const Result r = Run({"-q", "-o", "img.iso", "out", "docs/2024=./out",
-                        "Docs/2024/=more/extra.txt", "esc\\=aped.txt=x.txt"});
+  const Result r = RunCli({"-q", "-o", "img.iso", "out", "docs/2024=./out",
+                           "Docs/2024/=more/extra.txt", "esc\\=aped.txt=x.txt"});
   ASSERT_EQ(r.status, kExitOk) << r.err;
   EXPECT_EQ(JolietFiles("img.iso"),
             (std::map<std::string, std::string>{{"/docs/2024/extra.txt", "extra"},
@@ -156,7 +144,7 @@ TEST_F(Cli, DateSetsEveryDateAndMakesBuildsReproducibleAcrossZones) {
                          const Environment& environment) {
     const testing::ScopedTimeZone inZone(zone);
     args.insert(args.end(), {"-q", "-o", std::string(zone).substr(0, 4) + ".iso", "in"});
-    EXPECT_EQ(Run(args, environment).status, kExitOk) << zone;
+    EXPECT_EQ(RunCli(args, environment).status, kExitOk) << zone;
     return testing::ReadFile(args[args.size() - 2]);
   };
   Environment epoch;
@@ -191,11 +179,11 @@ TEST_F(Cli, FailuresExitOneAndUsageErrorsTwoWithOneLineAndNoImage) {
       {{"-o", "loop1", "f.txt"},
        "cannot create the image 'loop1': the symbolic link 'loop1' leads round in a loop"}};
   for (const auto& [args, message] : failures) {
-    const Result r = Run(args);
+    const Result r = RunCli(args);
     EXPECT_EQ(r.status, kExitError) << message;
     EXPECT_EQ(r.err, "tavrine-cli: " + message + "\n");
   }
-  const Result input = Run({"-o", "./f.txt", "f.txt"});  // -o naming an input
+  const Result input = RunCli({"-o", "./f.txt", "f.txt"});  // -o naming an input
   EXPECT_EQ(input.status, kExitUsage);
   EXPECT_EQ(std::count(input.err.begin(), input.err.end(), '\n'), 1) << input.err;
   EXPECT_NE(input.err.find("; try 'tavrine-cli --help'\n"), std::string::npos) << input.err;
@@ -206,8 +194,8 @@ TEST_F(Cli, FailuresExitOneAndUsageErrorsTwoWithOneLineAndNoImage) {
 
 TEST_F(Cli, AnImageWrittenIntoItsInputFolderLeavesOutItsPreviousCopy) {
   dir_.WriteFile("in/a.txt", "a");
-  ASSERT_EQ(Run({"-q", "-o", "in/img.iso", "in"}).status, kExitOk);
-  const Result again = Run({"-q", "-o", "in/img.iso", "in"});
+  ASSERT_EQ(RunCli({"-q", "-o", "in/img.iso", "in"}).status, kExitOk);
+  const Result again = RunCli({"-q", "-o", "in/img.iso", "in"});
   ASSERT_EQ(again.status, kExitOk);
   EXPECT_EQ(again.err,
             "tavrine-cli: warning: left out 'in/img.iso': it is the image being written\n");
