@@ -160,5 +160,38 @@ TEST_F(CliTest, SignalsEndWithTheShellsStatusAndLeaveNothingBehind) {
   }
 }
 
+// An existing image we may write, in a folder that takes no new file, is overwritten in place
+// (the same inode); a build the layout refuses must leave it whole. Root writes into any folder:
+// the program then runs as nobody.
+TEST_F(CliTest, AnImageInAFolderThatTakesNoNewFileSurvivesARefusedLayout) {
+  std::vector<std::string> argv;
+  if (geteuid() == 0) {
+    if (!ProgramAvailable("setpriv")) GTEST_SKIP() << "setpriv (util-linux) is not installed";
+    argv = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+  }
+  // 2048 names of one sparse file of 4 GiB - 1 bytes: more blocks than a volume holds.
+  const std::string big = dir_.WriteFile("in/0", "");
+  std::filesystem::resize_file(big, (std::uintmax_t{1} << 32) - 1);
+  for (int i = 1; i < 2048; ++i)
+    ASSERT_EQ(link(big.c_str(), Path("in/" + std::to_string(i)).c_str()), 0);
+  const std::string image = dir_.WriteFile("ro/img.iso", "earlier image");
+  ASSERT_EQ(chmod(image.c_str(), 0666) | chmod(Path("ro").c_str(), 0555) |
+                chmod(dir_.path().c_str(), 0755),
+            0);
+  argv.insert(argv.end(), {Binary(), "-q", "-o", image, Path("in")});
+  const RunResult r = RunProgram(argv);
+  if (r.err.find("setpriv") != std::string::npos) GTEST_SKIP() << "no other user: " << r.err;
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_NE(r.err.find("a volume holds at most 4294967295"), std::string::npos) << r.err;
+  EXPECT_EQ(ReadFile(image), "earlier image");
+  struct stat before {};
+  struct stat after {};
+  argv.back() = dir_.WriteFile("ok.txt", "ok");
+  ASSERT_EQ(stat(image.c_str(), &before), 0);
+  EXPECT_EQ(RunProgram(argv).exitCode, 0);
+  ASSERT_EQ(stat(image.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino) << "written in place: the folder took no new file";
+  EXPECT_GT(after.st_size, 13);
+}
 }  // namespace
 }  // namespace tavrine::testing
