@@ -59,22 +59,15 @@ class ScriptedDialogs : public Dialogs {
     return !std::exchange(dismissed, false) && Pop(answers);
   }
   void Dismiss() override { dismissed = true; }
-  QString Input(QWidget*, const QString&, const QString& defaultAnswer) override {
-    inputDefaults << defaultAnswer;
-    return Pop(inputs);
-  }
-  QStringList OpenFiles(QWidget*, const QString&, const QString&) override { return Pop(files); }
-  QString PickFolder(QWidget*, const QString&, const QString& startFolder) override {
-    folderStarts << startFolder;
-    return Pop(folders);
-  }
-  void Details(QWidget*, const QString& text, const QString& more) override {
+  QString Input(QWidget*, const QString&, const QString&) override { return Pop(inputs); }
+  QStringList OpenFiles(QWidget*, const QString&, const QString&) override { return {}; }
+  QString PickFolder(QWidget*, const QString&, const QString&) override { return Pop(folders); }
+  void Details(QWidget*, const QString& text, const QString&) override {
     const Box box(*this);
     messages << text;
-    details << more;
   }
   void Error(QWidget*, const QString& text) override { errors << text; }
-  void OpenUrl(const QUrl& url) override { opened << url; }
+  void OpenUrl(const QUrl&) override {}
 
   // Counts boxes that opened while another one was open.
   struct Box {
@@ -96,11 +89,9 @@ class ScriptedDialogs : public Dialogs {
   std::function<bool()> holdMessage;  // the next message stays open until this says so
   bool holdQuestion = false;          // questions stay open until dismissed
   bool dismissed = false;
-  QStringList messages, details, questions, errors, inputDefaults, folderStarts;
-  QList<QUrl> opened;
+  QStringList messages, questions, errors;
   std::deque<bool> answers;
   std::deque<QString> inputs, folders;
-  std::deque<QStringList> files;
 };
 
 inline QString Q(const std::string& s) {
@@ -130,7 +121,6 @@ class WindowTest : public ::testing::Test {
   }
   void Click(const char* button) { Child<QPushButton>(button)->click(); }
   QTreeView* View() { return Child<QTreeView>("ListView1"); }
-  QStringList Listed() const { return window_->ListedFiles(); }
   QString P(const char* relative) const { return Q(temp_ / relative); }
 
   // Clicks "Start Creating ISO" and waits until its job has ended.
@@ -146,12 +136,8 @@ class WindowTest : public ::testing::Test {
   void Drop(const QStringList& paths) {
     QByteArray uris;
     for (const QString& path : paths) uris += QUrl::fromLocalFile(path).toEncoded() + "\r\n";
-    Drop(uris);
-  }
-  // A text/uri-list as a file manager sends it (names that are not UTF-8 percent-encoded).
-  void Drop(const QByteArray& uriList) {
     QMimeData data;
-    data.setData("text/uri-list", uriList);
+    data.setData("text/uri-list", uris);
     QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(View()->viewport(), &enter);
     ASSERT_TRUE(enter.isAccepted());

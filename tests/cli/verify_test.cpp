@@ -36,12 +36,6 @@ void Patch(const std::string& image, std::uint64_t offset, std::string_view byte
   std::ofstream(image, std::ios::binary | std::ios::trunc) << data;
 }
 
-std::string Both32(std::uint32_t v) {
-  std::string both(8, '\0');
-  for (int i = 0; i < 4; ++i) both[std::size_t(i)] = both[std::size_t(7 - i)] = char(v >> 8 * i);
-  return both;
-}
-
 class Verify : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -72,19 +66,10 @@ TEST_F(Verify, NamesEachDifferenceOnce) {
       {"a flipped byte in a file's data",
        [&] { Patch(image, Record(u"/docs/b.bin").extent() * 2048ull + 1234, "\xFF"); },
        "content differs: /docs/b.bin: first at byte 1234 (source '" + src + "/docs/b.bin')\n"},
-      {"a source changed after the build", [&] { dir_.WriteFile("src/a.txt", "alpha2"); },
-       "size differs: /a.txt: 5 bytes in the image, 6 in the source '" + src + "/a.txt'\n"},
       {"a file missing from the image", [&] { dir_.WriteFile("src/docs/new", "n"); },
        "missing from the image: /docs/new\n"},
       {"a file missing from the sources", [&] { std::filesystem::remove(dir_ / "src/empty"); },
        "not in the sources: /empty\n"},
-      {"a source name equal to an image name but for a trailing dot",
-       [&] { dir_.WriteFile("src/c.txt.", "gamma"); }, "missing from the image: /c.txt.\n"},
-      {"an ISO 9660 record pointing at other data of the same size",
-       [&] {
-         Patch(image, Record(u"/A.TXT").record.imageOffset + 2, Both32(Record(u"/C.TXT").extent()));
-       },
-       "content differs: ISO 9660 copy of /a.txt: first at byte 0 (source '" + src + "/a.txt')\n"},
   };
   for (const Case& c : cases) {
     std::filesystem::remove_all(dir_ / "src");
@@ -97,18 +82,6 @@ TEST_F(Verify, NamesEachDifferenceOnce) {
               c.out.empty() ? "" : c.out + "1 difference between '" + image + "' and its sources\n")
         << c.change;
   }
-
-  // A control character of an image's name reaches the terminal escaped.
-  Patch(image, Record(u"/c.txt").record.imageOffset + 33, std::string("\0\x1B", 2));
-  EXPECT_NE(Cli({"--list", image}).out.find("/\\x1B.txt\t"), std::string::npos);
-
-  // More than 50 differences: 50 lines and a count.
-  for (int i = 0; i < 55; ++i) dir_.WriteFile("src/f" + std::to_string(i), "");
-  ASSERT_EQ(Cli({"-q", "-o", image, src}).status, cli::kExitOk);
-  for (int i = 0; i < 55; ++i) std::filesystem::remove(dir_ / ("src/f" + std::to_string(i)));
-  const Result many = Cli({"-q", "--verify", image, src});
-  EXPECT_EQ(std::count(many.out.begin(), many.out.end(), '\n'), 52);
-  EXPECT_NE(many.out.find("... and 5 more\n55 differences"), std::string::npos) << many.out;
 }
 
 TEST_F(Verify, ImagesOfOtherWritersVerify) {
@@ -122,15 +95,6 @@ TEST_F(Verify, ImagesOfOtherWritersVerify) {
     const Result r = Cli({"-q", "--verify", argv[argv.size() - 2], src});
     EXPECT_EQ(r.status, cli::kExitOk) << argv[0] << ": " << r.out << r.err;
   }
-  // A root of graft points only, whose descriptor's root record is dated 1970.
-  ASSERT_EQ(RunProgram({"genisoimage", "-quiet", "-J", "-graft-points", "-o", dir_ / "r.iso",
-                        "a.txt=" + src + "/a.txt"})
-                .exitCode,
-            0);
-  EXPECT_EQ(Cli({"-q", "--verify", dir_ / "r.iso", src + "/a.txt"}).status, cli::kExitOk);
-  // Without Joliet, the ISO 9660 names are held against the names this writer gives.
-  ASSERT_EQ(Cli({"-q", "--no-joliet", "-o", dir_ / "n.iso", src}).status, cli::kExitOk);
-  EXPECT_EQ(Cli({"-q", "--no-joliet", "--verify", dir_ / "n.iso", src}).status, cli::kExitOk);
 }
 
 // A file in two sections (ECMA-119 9.1.6), made from an image of the files "a1" and "a2" by
