@@ -3,12 +3,14 @@
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -98,6 +100,38 @@ TEST(WriterFaults, AKernelCopyStoppingPartWayIsFinishedThroughTheBuffer) {
     EXPECT_TRUE(iso.ReadFile(iso.Primary().Find(u"/LARGE.BIN")) == testing::ReadFile(source))
         << std::strerror(error);
   }
+}
+
+// A real full disk: the child writes under a 256 KiB file size limit (SIGXFSZ ignored, so writes
+// fail with EFBIG); the error names the image and the reason, the earlier image stays.
+TEST(WriterFaults, FullDiskGivesAnErrorAndNoImage) {
+  TempDir dir;
+  const std::string target = dir.WriteFile("result.iso", "earlier image");
+  dir.WritePatternFile("in/big.bin", 1 << 20, 7);
+  const pid_t child = fork();
+  ASSERT_NE(child, -1);
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    const struct rlimit limit { 256 * 1024, 256 * 1024 };
+    setrlimit(RLIMIT_FSIZE, &limit);
+    clsISOWriter writer;
+    writer.Root()->Files().Add(dir / "in/big.bin");
+    try {
+      writer.SaveISO(target);
+    } catch (const IoError& e) {
+      const std::string message = e.what();
+      _exit(message.find(target) != std::string::npos &&
+                    message.find(std::strerror(EFBIG)) != std::string::npos
+                ? 0
+                : 2);
+    }
+    _exit(1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(testing::ReadFile(target), "earlier image");
+  EXPECT_EQ(OutputNames(dir), std::vector<std::string>{"result.iso"});
 }
 
 TEST(WriterFaults, FailedWritesAndCloseThroughTheSeamLeaveNoImage) {
