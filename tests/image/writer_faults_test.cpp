@@ -59,6 +59,21 @@ class OnFirstFile : public RecordingEvents {
   std::function<void()> action_;
 };
 
+// Runs body in a child process (for limits and identities the test itself must keep) and gives
+// its exit status, -1 when it did not exit normally.
+int InChild(const std::function<int()>& body) {
+  const pid_t child = fork();
+  if (child == 0) _exit(body());
+  int status = 0;
+  if (child == -1 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+void ExpectOnlyTheEarlierImage(const TempDir& dir, const std::string& target) {
+  EXPECT_EQ(testing::ReadFile(target), "earlier image");
+  EXPECT_EQ(OutputNames(dir), std::vector<std::string>{"result.iso"});
+}
+
 // An existing image its user may not write stays, though its folder would take a new one. Run
 // as nobody when the tests run as root, who may write anything.
 TEST(WriterFaults, AReadOnlyImageIsNotReplaced) {
@@ -66,18 +81,13 @@ TEST(WriterFaults, AReadOnlyImageIsNotReplaced) {
   ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
   const std::string target = dir.WriteFile("result.iso", "earlier image");
   ASSERT_EQ(chmod(target.c_str(), 0444), 0);
-  const pid_t child = fork();
-  ASSERT_NE(child, -1);
-  if (child == 0) {
-    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
-    clsISOWriter writer;
-    _exit(writer.SaveISO(target) ? 1 : 0);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-  EXPECT_EQ(testing::ReadFile(target), "earlier image");
-  EXPECT_EQ(OutputNames(dir), std::vector<std::string>{"result.iso"});
+  EXPECT_EQ(InChild([&] {
+              if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return 3;
+              clsISOWriter writer;
+              return writer.SaveISO(target) ? 1 : 0;
+            }),
+            0);
+  ExpectOnlyTheEarlierImage(dir, target);
 }
 
 // A kernel copy that fails or is refused part way through a large file: the rest comes through
@@ -108,30 +118,25 @@ TEST(WriterFaults, FullDiskGivesAnErrorAndNoImage) {
   TempDir dir;
   const std::string target = dir.WriteFile("result.iso", "earlier image");
   dir.WritePatternFile("in/big.bin", 1 << 20, 7);
-  const pid_t child = fork();
-  ASSERT_NE(child, -1);
-  if (child == 0) {
-    signal(SIGXFSZ, SIG_IGN);
-    const struct rlimit limit { 256 * 1024, 256 * 1024 };
-    setrlimit(RLIMIT_FSIZE, &limit);
-    clsISOWriter writer;
-    writer.Root()->Files().Add(dir / "in/big.bin");
-    try {
-      writer.SaveISO(target);
-    } catch (const IoError& e) {
-      const std::string message = e.what();
-      _exit(message.find(target) != std::string::npos &&
-                    message.find(std::strerror(EFBIG)) != std::string::npos
-                ? 0
-                : 2);
-    }
-    _exit(1);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-  EXPECT_EQ(testing::ReadFile(target), "earlier image");
-  EXPECT_EQ(OutputNames(dir), std::vector<std::string>{"result.iso"});
+  EXPECT_EQ(InChild([&] {
+              signal(SIGXFSZ, SIG_IGN);
+              const struct rlimit limit { 256 * 1024, 256 * 1024 };
+              setrlimit(RLIMIT_FSIZE, &limit);
+              clsISOWriter writer;
+              writer.Root()->Files().Add(dir / "in/big.bin");
+              try {
+                writer.SaveISO(target);
+              } catch (const IoError& e) {
+                const std::string message = e.what();
+                return message.find(target) != std::string::npos &&
+                               message.find(std::strerror(EFBIG)) != std::string::npos
+                           ? 0
+                           : 2;
+              }
+              return 1;
+            }),
+            0);
+  ExpectOnlyTheEarlierImage(dir, target);
 }
 
 TEST(WriterFaults, FailedWritesAndCloseThroughTheSeamLeaveNoImage) {
@@ -160,8 +165,8 @@ TEST(WriterFaults, FailedWritesAndCloseThroughTheSeamLeaveNoImage) {
           ThrowsMessage<IoError>(AllOf(HasSubstr(target), HasSubstr(std::strerror(c.error)))))
           << "write budget " << c.budget;
     }
-    EXPECT_TRUE(testing::ReadFile(target) == "earlier image") << c.budget;
-    EXPECT_EQ(OutputNames(dir), std::vector<std::string>{"result.iso"});
+    SCOPED_TRACE(c.budget);
+    ExpectOnlyTheEarlierImage(dir, target);
   }
 }
 
@@ -275,8 +280,7 @@ TEST(WriterFaults, CancelStopsTheBuildAndRemovesTheUnfinishedImage) {
   // Stopped at the first file (block 25 of 35): no further file, no WritingFinished.
   EXPECT_EQ(events.log, (std::vector<std::string>{"BuildingFilesystem", "WritingPathTable",
                                                   "WritingDirectoryRecords", "WritingFiles 71"}));
-  EXPECT_EQ(testing::ReadFile(target), "earlier image");
-  EXPECT_EQ(OutputNames(dir), std::vector<std::string>{"result.iso"});
+  ExpectOnlyTheEarlierImage(dir, target);
   // The request ended with that build: the next one runs.
   ASSERT_TRUE(writer.SaveISO(target));
   EXPECT_EQ(events.log.back(), "WritingFinished");
