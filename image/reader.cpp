@@ -9,6 +9,8 @@
 #include <sstream>
 #include <utility>
 
+#include "tree/text.h"
+
 namespace tavrine::iso {
 
 namespace {
@@ -125,6 +127,23 @@ std::vector<PathTableRecord> ParsePathTable(std::string_view table, bool bigEndi
   return records;
 }
 
+// The entry at a '/'-separated path below root (empty parts skipped), or nullptr.
+const Entry* Lookup(const Entry& root, std::u16string_view path) {
+  const Entry* at = &root;
+  for (std::size_t pos = 0; pos < path.size();) {
+    const std::size_t end = std::min(path.find(u'/', pos), path.size());
+    if (end > pos) {
+      const std::u16string_view part = path.substr(pos, end - pos);
+      auto it = std::find_if(at->children.begin(), at->children.end(),
+                             [&](const Entry& c) { return c.name == part; });
+      if (it == at->children.end()) return nullptr;
+      at = &*it;
+    }
+    pos = end + 1;
+  }
+  return at;
+}
+
 }  // namespace
 
 std::u16string DecodeWindows1252(std::string_view bytes) {
@@ -147,23 +166,8 @@ std::u16string DecodeUcs2BigEndian(std::string_view bytes) {
   return out;
 }
 
-std::string Utf8(std::u16string_view text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    std::uint32_t c = text[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00u);
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;
-    }
-    int tail = c < 0x80 ? 0 : c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
-    static constexpr std::uint8_t kLead[] = {0x00, 0xC0, 0xE0, 0xF0};
-    out.push_back(static_cast<char>(kLead[tail] | c >> (6 * tail)));
-    for (int k = tail - 1; k >= 0; --k)
-      out.push_back(static_cast<char>(0x80 | (c >> 6 * k & 0x3F)));
-  }
-  return out;
+std::string Utf8(std::u16string_view utf16) {
+  return text::ToUtf8(utf16);
 }
 
 std::vector<Section> Entry::Sections() const {
@@ -191,30 +195,13 @@ const Entry& Entry::Child(std::u16string_view childName) const {
 }
 
 bool Volume::Has(std::u16string_view path) const {
-  const Entry* at = &root;
-  for (std::size_t pos = 0; pos < path.size();) {
-    const std::size_t end = std::min(path.find(u'/', pos), path.size());
-    if (end > pos) {
-      const std::u16string_view part = path.substr(pos, end - pos);
-      auto it = std::find_if(at->children.begin(), at->children.end(),
-                             [&](const Entry& c) { return c.name == part; });
-      if (it == at->children.end()) return false;
-      at = &*it;
-    }
-    pos = end + 1;
-  }
-  return true;
+  return Lookup(root, path) != nullptr;
 }
 
 const Entry& Volume::Find(std::u16string_view path) const {
-  if (!Has(path)) throw InputError("no entry '" + Utf8(path) + "' in the image");
-  const Entry* at = &root;
-  for (std::size_t pos = 0; pos < path.size();) {
-    const std::size_t end = std::min(path.find(u'/', pos), path.size());
-    if (end > pos) at = &at->Child(path.substr(pos, end - pos));
-    pos = end + 1;
-  }
-  return *at;
+  const Entry* found = Lookup(root, path);
+  if (found == nullptr) throw InputError("no entry '" + Utf8(path) + "' in the image");
+  return *found;
 }
 
 void WalkEntries(const Entry& dir,
