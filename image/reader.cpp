@@ -15,12 +15,6 @@ namespace tavrine::iso {
 
 namespace {
 
-// Windows-1252 0x80..0x9F; 0 marks the five bytes that the code page leaves undefined.
-constexpr char16_t kWindows1252High[32] = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
-
 // The longest path table ECMA-119 allows: 65535 records of at most 8 + 255 + 1 bytes. A larger
 // size is refused before anything is read, so a hostile size cannot claim the memory.
 constexpr std::uint64_t kMaxPathTableSize = 65535ull * 264;
@@ -147,14 +141,7 @@ const Entry* Lookup(const Entry& root, std::u16string_view path) {
 }  // namespace
 
 std::u16string DecodeWindows1252(std::string_view bytes) {
-  std::u16string out;
-  out.reserve(bytes.size());
-  for (char ch : bytes) {
-    auto c = static_cast<unsigned char>(ch);
-    char16_t u = c >= 0x80 && c < 0xA0 ? kWindows1252High[c - 0x80] : c;
-    out.push_back(u == 0 ? c : u);
-  }
-  return out;
+  return text::FromWindows1252(bytes);
 }
 
 std::u16string DecodeUcs2BigEndian(std::string_view bytes) {
