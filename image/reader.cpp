@@ -9,15 +9,11 @@
 #include <sstream>
 #include <utility>
 
+#include "tree/text.h"
+
 namespace tavrine::iso {
 
 namespace {
-
-// Windows-1252 0x80..0x9F; 0 marks the five bytes that the code page leaves undefined.
-constexpr char16_t kWindows1252High[32] = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
 // The longest path table ECMA-119 allows: 65535 records of at most 8 + 255 + 1 bytes. A larger
 // size is refused before anything is read, so a hostile size cannot claim the memory.
@@ -125,17 +121,27 @@ std::vector<PathTableRecord> ParsePathTable(std::string_view table, bool bigEndi
   return records;
 }
 
+// The entry at a '/'-separated path below root (empty parts skipped), or nullptr.
+const Entry* Lookup(const Entry& root, std::u16string_view path) {
+  const Entry* at = &root;
+  for (std::size_t pos = 0; pos < path.size();) {
+    const std::size_t end = std::min(path.find(u'/', pos), path.size());
+    if (end > pos) {
+      const std::u16string_view part = path.substr(pos, end - pos);
+      auto it = std::find_if(at->children.begin(), at->children.end(),
+                             [&](const Entry& c) { return c.name == part; });
+      if (it == at->children.end()) return nullptr;
+      at = &*it;
+    }
+    pos = end + 1;
+  }
+  return at;
+}
+
 }  // namespace
 
 std::u16string DecodeWindows1252(std::string_view bytes) {
-  std::u16string out;
-  out.reserve(bytes.size());
-  for (char ch : bytes) {
-    auto c = static_cast<unsigned char>(ch);
-    char16_t u = c >= 0x80 && c < 0xA0 ? kWindows1252High[c - 0x80] : c;
-    out.push_back(u == 0 ? c : u);
-  }
-  return out;
+  return text::FromWindows1252(bytes);
 }
 
 std::u16string DecodeUcs2BigEndian(std::string_view bytes) {
@@ -147,23 +153,8 @@ std::u16string DecodeUcs2BigEndian(std::string_view bytes) {
   return out;
 }
 
-std::string Utf8(std::u16string_view text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    std::uint32_t c = text[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00u);
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;
-    }
-    int tail = c < 0x80 ? 0 : c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
-    static constexpr std::uint8_t kLead[] = {0x00, 0xC0, 0xE0, 0xF0};
-    out.push_back(static_cast<char>(kLead[tail] | c >> (6 * tail)));
-    for (int k = tail - 1; k >= 0; --k)
-      out.push_back(static_cast<char>(0x80 | (c >> 6 * k & 0x3F)));
-  }
-  return out;
+std::string Utf8(std::u16string_view utf16) {
+  return text::ToUtf8(utf16);
 }
 
 std::vector<Section> Entry::Sections() const {
@@ -191,30 +182,13 @@ const Entry& Entry::Child(std::u16string_view childName) const {
 }
 
 bool Volume::Has(std::u16string_view path) const {
-  const Entry* at = &root;
-  for (std::size_t pos = 0; pos < path.size();) {
-    const std::size_t end = std::min(path.find(u'/', pos), path.size());
-    if (end > pos) {
-      const std::u16string_view part = path.substr(pos, end - pos);
-      auto it = std::find_if(at->children.begin(), at->children.end(),
-                             [&](const Entry& c) { return c.name == part; });
-      if (it == at->children.end()) return false;
-      at = &*it;
-    }
-    pos = end + 1;
-  }
-  return true;
+  return Lookup(root, path) != nullptr;
 }
 
 const Entry& Volume::Find(std::u16string_view path) const {
-  if (!Has(path)) throw InputError("no entry '" + Utf8(path) + "' in the image");
-  const Entry* at = &root;
-  for (std::size_t pos = 0; pos < path.size();) {
-    const std::size_t end = std::min(path.find(u'/', pos), path.size());
-    if (end > pos) at = &at->Child(path.substr(pos, end - pos));
-    pos = end + 1;
-  }
-  return *at;
+  const Entry* found = Lookup(root, path);
+  if (found == nullptr) throw InputError("no entry '" + Utf8(path) + "' in the image");
+  return *found;
 }
 
 void WalkEntries(const Entry& dir,

@@ -246,6 +246,13 @@ std::string ToWindows1252(std::u16string_view s) {
   return out;
 }
 
+std::u16string FromWindows1252(std::string_view bytes) {
+  std::u16string out;
+  out.reserve(bytes.size());
+  for (char b : bytes) out.push_back(Windows1252Character(static_cast<unsigned char>(b)));
+  return out;
+}
+
 bool InWindows1252(char16_t c) {
   return Windows1252Byte(c) >= 0;
 }

@@ -32,6 +32,9 @@ std::u16string Fold(std::u16string_view s);
 // for a character that Windows-1252 cannot show.
 unsigned char ToWindows1252(char16_t c);
 std::string ToWindows1252(std::u16string_view s);
+// Windows-1252 bytes to UTF-16; the five undefined bytes stand for the C1 controls of the same
+// value.
+std::u16string FromWindows1252(std::string_view bytes);
 // True when the character has a Windows-1252 byte.
 bool InWindows1252(char16_t c);
 
