@@ -5,11 +5,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstring>
 
 #include "cli/options.h"
 #include "cli/sources.h"
+#include "fileio/file_access.h"
 #include "fileio/paths.h"
 
 namespace tavrine::cli {
@@ -45,13 +45,10 @@ std::string WhyNotCreated(const std::string& output) {
   if (::lstat(output.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
     if (::stat(output.c_str(), &st) != 0 && errno == ELOOP)
       return "the symbolic link '" + output + "' leads round in a loop";
-    char text[PATH_MAX];
-    const ssize_t length = ::readlink(output.c_str(), text, sizeof text - 1);
-    if (length > 0) {
-      const std::string named(text, static_cast<std::size_t>(length));
-      prefix = "it is a symbolic link to '" + named + "', and ";
-      const std::string folder = FolderOfPath(output);
-      path = named.front() == '/' || folder == "." ? named : folder + "/" + named;
+    const LinkTarget link = ReadLinkTarget(output);
+    if (!link.path.empty()) {
+      prefix = "it is a symbolic link to '" + link.text + "', and ";
+      path = FolderOfPath(output) == "." ? link.text : link.path;
     }
   }
   const std::string folder = FolderOfPath(path);
