@@ -1,6 +1,5 @@
 #include "cli/output_target.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,11 +17,12 @@ namespace {
 
 // An ISO 9660 volume starts with a volume descriptor at block 16: any type, "CD001", version 1.
 bool IsIsoImage(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
+  unsigned type = 0;
+  FileRecord file = OpenInputFileRecord(-1, path, type);
+  if (file.Handle == -1) return false;
   char id[7] = {};
-  const bool read = ::pread(fd, id, sizeof id, 16 * 2048) == static_cast<ssize_t>(sizeof id);
-  ::close(fd);
+  const bool read = ReadFileRecordAt(file, id, sizeof id, 16 * 2048) == std::int64_t{sizeof id};
+  CloseFileRecord(file);
   return read && std::memcmp(id + 1, "CD001\x01", 6) == 0;
 }
 
