@@ -1,15 +1,14 @@
 #include "cli/output_target.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstring>
 
 #include "cli/options.h"
 #include "cli/sources.h"
+#include "fileio/file_access.h"
 #include "fileio/paths.h"
 
 namespace tavrine::cli {
@@ -18,11 +17,12 @@ namespace {
 
 // An ISO 9660 volume starts with a volume descriptor at block 16: any type, "CD001", version 1.
 bool IsIsoImage(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
+  unsigned type = 0;
+  FileRecord file = OpenInputFileRecord(-1, path, type);
+  if (file.Handle == -1) return false;
   char id[7] = {};
-  const bool read = ::pread(fd, id, sizeof id, 16 * 2048) == static_cast<ssize_t>(sizeof id);
-  ::close(fd);
+  const bool read = ReadFileRecordAt(file, id, sizeof id, 16 * 2048) == std::int64_t{sizeof id};
+  CloseFileRecord(file);
   return read && std::memcmp(id + 1, "CD001\x01", 6) == 0;
 }
 
@@ -45,13 +45,10 @@ std::string WhyNotCreated(const std::string& output) {
   if (::lstat(output.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
     if (::stat(output.c_str(), &st) != 0 && errno == ELOOP)
       return "the symbolic link '" + output + "' leads round in a loop";
-    char text[PATH_MAX];
-    const ssize_t length = ::readlink(output.c_str(), text, sizeof text - 1);
-    if (length > 0) {
-      const std::string named(text, static_cast<std::size_t>(length));
-      prefix = "it is a symbolic link to '" + named + "', and ";
-      const std::string folder = FolderOfPath(output);
-      path = named.front() == '/' || folder == "." ? named : folder + "/" + named;
+    const LinkTarget link = ReadLinkTarget(output);
+    if (!link.path.empty()) {
+      prefix = "it is a symbolic link to '" + link.text + "', and ";
+      path = FolderOfPath(output) == "." ? link.text : link.path;
     }
   }
   const std::string folder = FolderOfPath(path);

@@ -6,10 +6,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <memory>
 #include <optional>
 
 #include "fileio/file_system_calls.h"
+#include "fileio/paths.h"
 
 namespace tavrine {
 
@@ -292,6 +294,16 @@ FileRecord OpenInputFileRecord(int folder, const std::string& path, unsigned& fi
 
 std::int64_t FileLengthIn(int folder, const std::string& path) {
   return LengthAt(LookupIn(folder, path));
+}
+
+LinkTarget ReadLinkTarget(const std::string& path) {
+  char text[PATH_MAX];
+  const ssize_t length = ::readlink(path.c_str(), text, sizeof text);
+  if (length <= 0 || static_cast<std::size_t>(length) >= sizeof text) return {};
+  LinkTarget link;
+  link.text.assign(text, static_cast<std::size_t>(length));
+  link.path = link.text.front() == '/' ? link.text : FolderOfPath(path) + "/" + link.text;
+  return link;
 }
 
 }  // namespace tavrine

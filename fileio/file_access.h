@@ -74,4 +74,12 @@ void CloseFolder(int folder);
 // for this path, or one with the same folder part); folder -1 walks the whole path.
 std::int64_t FileLengthIn(int folder, const std::string& path);
 
+// A symbolic link: its text, and the path it names (the text read relative to the link's
+// folder). Both empty when path is no symbolic link or its text cannot be read whole.
+struct LinkTarget {
+  std::string text;
+  std::string path;
+};
+LinkTarget ReadLinkTarget(const std::string& path);
+
 }  // namespace tavrine

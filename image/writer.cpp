@@ -94,14 +94,10 @@ struct Output {
 // own file.
 std::string FileBehind(const std::string& target) {
   std::string path = target;
-  std::vector<char> text(PATH_MAX);
   for (int hops = 0; hops < 40; ++hops) {  // the system's own limit; a loop is refused before
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
-    const ssize_t length = ::readlink(path.c_str(), text.data(), text.size());
-    if (length <= 0 || static_cast<std::size_t>(length) >= text.size()) return path;
-    const std::string named(text.data(), static_cast<std::size_t>(length));
-    path = named.front() == '/' ? named : FolderOfPath(path) + "/" + named;
+    LinkTarget link = ReadLinkTarget(path);
+    if (link.path.empty()) return path;
+    path = std::move(link.path);
   }
   return path;
 }
