@@ -1,6 +1,7 @@
 #include "app/build_job.h"
 
 #include "app/utilities.h"
+#include "fileio/paths.h"
 #include "tree/errors.h"
 
 namespace tavrine::app {
@@ -46,7 +47,7 @@ void BuildJob::Run(const std::vector<ListedFile>& files, const std::string& outp
     const int count = static_cast<int>(files.size());
     for (int i = 0; i < count && !stop_.load(); ++i) {
       const std::string& path = files[static_cast<std::size_t>(i)].path;
-      emit Adding(i + 1, count, FromNativePath(path.substr(path.rfind('/') + 1)));
+      emit Adding(i + 1, count, FromNativePath(std::string(NameOfPath(path))));
       placements_.push_back(filler.Add(files[static_cast<std::size_t>(i)]));
     }
     if (stop_.load()) {

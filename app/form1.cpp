@@ -24,6 +24,7 @@
 #include "app/file_list.h"
 #include "app/size_meter.h"
 #include "app/utilities.h"
+#include "fileio/paths.h"
 #include "tree/errors.h"
 #include "tree/text.h"
 
@@ -66,11 +67,6 @@ QPoint CursorHotSpot(const QByteArray& file) {
 // The local bytes of a file URL's path; a name that is not UTF-8 stays percent-encoded in it.
 std::string LocalPathOf(const QUrl& url) {
   return QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString();
-}
-
-// The part of a local path after its last "/".
-std::string LastName(const std::string& path) {
-  return path.substr(path.rfind('/') + 1);  // npos + 1 is 0
 }
 
 // The application's icon, the same drawing that the desktop shows: rendered at the sizes that
@@ -664,7 +660,7 @@ void Form1::DropFiles(const QList<QUrl>& urls) {
     // A dropped folder goes into the image as a folder of its own name.
     std::string folder = path;
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-    ImportFolderTree(path, QStringLiteral("*.*"), LastName(folder), hooks,
+    ImportFolderTree(path, QStringLiteral("*.*"), std::string(NameOfPath(folder)), hooks,
                      [this](std::vector<ListedFile> found) { Append(std::move(found)); });
   }
   Append(std::move(files));

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include "fileio/paths.h"
 #include "image/writer.h"
 #include "tree/errors.h"
 #include "tree/text.h"
@@ -34,9 +35,8 @@ Placement TreeFiller::Add(const ListedFile& file) {
   }
   try {
     const Folder& folder = FolderOf(file.folder);
-    const std::size_t slash = file.path.rfind('/');
     std::string why;
-    const std::u16string wanted = ImageNameOf(std::string_view(file.path).substr(slash + 1), &why);
+    const std::u16string wanted = ImageNameOf(NameOfPath(file.path), &why);
     const std::u16string name = folder.directory->FreeFileName(wanted);
     const clsISOFile* entry = folder.directory->Files().Add(file.path, name);
     if (entry == nullptr) return {Fate::kLeftOut, {}, "the image cannot hold its name"};

@@ -46,10 +46,6 @@ class clsISOFile {
  private:
   friend class clsISOFiles;
 
-  // The image name of a local file or folder name (bytes): text::FromLocalName, with every "\"
-  // (the separator of image paths) made "_". When why is given, it receives why the name differs
-  // from the local one (empty when it does not).
-  std::u16string ImageNameOf(std::string_view localName, std::string* why = nullptr);
   clsISOFiles* owner_ = nullptr;
   std::u16string name_;
   std::u16string DOSName_;
