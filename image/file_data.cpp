@@ -38,17 +38,18 @@ std::string CopyFile(ByteSink& sink, const clsISOFile& file, InputFile input,
     readError = input.result.readError;
     moreBeyond = input.result.moreBeyond;
     observer.Progress(sink.Position());
-  }
-  while (copied < size && !input.read) {
-    observer.CheckCancel();
-    const std::int64_t chunk = std::min(kCopyChunk, size - copied);
-    const CopyResult result = sink.AppendFrom(input.source, copied, chunk);
-    copied += result.copied;
-    moreBeyond = result.moreBeyond;
-    observer.Progress(sink.Position());
-    if (result.copied < chunk) {
-      readError = result.readError;
-      break;
+  } else {
+    while (copied < size) {
+      observer.CheckCancel();
+      const std::int64_t chunk = std::min(kCopyChunk, size - copied);
+      const CopyResult result = sink.AppendFrom(input.source, copied, chunk);
+      copied += result.copied;
+      moreBeyond = result.moreBeyond;
+      observer.Progress(sink.Position());
+      if (result.copied < chunk) {
+        readError = result.readError;
+        break;
+      }
     }
   }
   if (copied < size) {
