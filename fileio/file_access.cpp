@@ -273,8 +273,7 @@ FileRecord OpenInputFileRecord(int folder, const std::string& path, unsigned& fi
   record.Handle =
       OpenRetrying(LookupIn(folder, path), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (record.Handle == -1) return record;
-  const int flags = ::fcntl(record.Handle, F_GETFL);
-  if (flags != -1) ::fcntl(record.Handle, F_SETFL, flags & ~O_NONBLOCK);
+  // O_NONBLOCK stays: reads of a regular file ignore it, and nothing else is read.
   struct stat st {};
   if (Sys().fstat(record.Handle, &st) != 0) {
     const int error = errno;

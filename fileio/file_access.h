@@ -32,7 +32,8 @@ struct FileRecord {
 FileRecord OpenFileRecord(const std::string& path, std::uint32_t access, std::uint32_t shareMode,
                           std::uint32_t disposition);
 // Opens a local file for reading without waiting: a FIFO without a writer or a device that
-// waits for its line opens at once, and reads block as usual afterwards. Then fstat tells what
+// waits for its line opens at once (the descriptor keeps O_NONBLOCK, which reads of a regular
+// file ignore). Then fstat tells what
 // was opened: fileType is its S_IFMT bits, and a file that is not a regular file is closed
 // again (Handle -1, errno 0). When the open fails, Handle is -1, fileType 0, and errno says why.
 // With folder (see OpenFolderOf) the last part of path is looked up in it; -1 walks the path.

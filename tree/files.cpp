@@ -26,13 +26,17 @@ struct LocalFileFacts {
   std::int64_t creationSeconds = 0;
 };
 
-// Throws IoError naming path when the file cannot be examined.
-LocalFileFacts ExamineLocalFile(const std::string& path) {
+// The file is nameInFolder in the folder open as folder, or path itself when folder is -1. Throws
+// IoError naming path when the file cannot be examined.
+LocalFileFacts ExamineLocalFile(const std::string& path, int folder,
+                                const std::string& nameInFolder) {
   struct statx facts {};
   const unsigned wanted = STATX_TYPE | STATX_SIZE | STATX_MTIME | STATX_BTIME;
-  const int failed = AtLocalPath(path, [&](int folder, const char* relative) {
-    return statx(folder, relative, AT_STATX_SYNC_AS_STAT, wanted, &facts);
-  });
+  const auto examine = [&](int at, const char* relative) {
+    return statx(at, relative, AT_STATX_SYNC_AS_STAT, wanted, &facts);
+  };
+  const int failed =
+      folder >= 0 ? examine(folder, nameInFolder.c_str()) : AtLocalPath(path, examine);
   if (failed != 0) {
     throw IoError("cannot read '" + path + "': " + std::strerror(errno));
   }
@@ -105,6 +109,11 @@ void clsISOFiles::Remove(std::int32_t index) {
 }
 
 clsISOFile* clsISOFiles::Add(const std::string& localfile, std::u16string_view name) {
+  return Add(localfile, name, -1, {});
+}
+
+clsISOFile* clsISOFiles::Add(const std::string& localfile, std::u16string_view name, int folder,
+                             const std::string& nameInFolder) {
   if (localfile.empty()) return nullptr;
   std::u16string entryName =
       name.empty() ? ImageNameOf(NameOfPath(localfile)) : std::u16string(name);
@@ -112,7 +121,7 @@ clsISOFile* clsISOFiles::Add(const std::string& localfile, std::u16string_view n
   std::u16string foldedName = text::Fold(entryName);
   if (foldedNames_.find(foldedName) != foldedNames_.end()) return nullptr;
 
-  const LocalFileFacts facts = ExamineLocalFile(localfile);
+  const LocalFileFacts facts = ExamineLocalFile(localfile, folder, nameInFolder);
   if (!facts.regular) {
     throw InputError("cannot add '" + localfile + "': it is not a regular file");
   }

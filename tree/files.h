@@ -94,6 +94,10 @@ class clsISOFiles {
   // IoError naming the path when its length cannot be read, and InputError when it is not a
   // regular file.
   clsISOFile* Add(const std::string& localfile, std::u16string_view name = {});
+  // As Add, for a caller that holds the file's folder open as the descriptor folder, where the
+  // file is nameInFolder: one step of lookup instead of the whole path.
+  clsISOFile* Add(const std::string& localfile, std::u16string_view name, int folder,
+                  const std::string& nameInFolder);
 
  private:
   friend class clsISOFile;

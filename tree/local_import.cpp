@@ -1,8 +1,9 @@
 // Importing a local folder tree into the image tree.
 //
-// The walk goes by descriptors of the folders themselves (openat, fdopendir, fstatat), so no
+// The walk goes by descriptors of the folders themselves (openat, getdents64, fstatat), so no
 // limit on the length of a path applies: a folder is opened relative to its parent, and only the
-// folders on the way down to the one being listed are held open. Each folder is listed
+// folders on the way down to the one being listed are held open (and, on slow storage, the few
+// listed ahead: see local_listing.h). Each folder is listed
 // completely and its entries taken in ascending byte order of their names (a raw listing's order
 // is arbitrary; sorting makes images reproducible).
 //
@@ -19,28 +20,21 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <condition_variable>
-#include <cstdint>
 #include <cstring>
 #include <memory>
-#include <mutex>
+#include <optional>
 #include <string>
-#include <string_view>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "fileio/long_paths.h"
-#include "fileio/read_ahead_mode.h"
 #include "tree/directory.h"
 #include "tree/errors.h"
 #include "tree/files.h"
+#include "tree/local_listing.h"
 #include "tree/text.h"
 #include "tree/wildcard.h"
 
@@ -48,34 +42,16 @@ namespace tavrine {
 
 namespace {
 
-// The name up to, not including, its first NUL character; the whole name when it has none.
-std::string_view StripAtNul(std::string_view name) {
-  return name.substr(0, name.find('\0'));
-}
-
-struct LocalEntry {
-  std::string name;
-  unsigned char type;  // d_type of the listing: DT_REG, DT_DIR, DT_LNK, DT_UNKNOWN, ...
-};
-
-struct DirCloser {
-  void operator()(DIR* dir) const { closedir(dir); }
-};
-
-// A folder descriptor, closed however the scan of the folder ends.
-class FolderDescriptor {
- public:
-  explicit FolderDescriptor(int fd) : fd_(fd) {}
-  ~FolderDescriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  FolderDescriptor(const FolderDescriptor&) = delete;
-  FolderDescriptor& operator=(const FolderDescriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
+using listing::AheadWanted;
+using listing::Examiners;
+using listing::FolderDescriptor;
+using listing::kExamineAhead;
+using listing::ListedFolder;
+using listing::ListingAhead;
+using listing::ListLocalFolder;
+using listing::LocalEntry;
+using listing::SharedFolder;
+using listing::VoluntarySwitches;
 
 std::string Reason(const char* what) {
   return std::string(what) + std::strerror(errno);
@@ -85,155 +61,6 @@ void AddReason(std::string& why, const std::string& reason) {
   if (!why.empty()) why += "; ";
   why += reason;
 }
-
-// Lists the folder open as fd without the names beginning with ".", sorted by byte. fd stays
-// open and usable for the entries. On failure returns false with the system's reason in failure.
-bool ListLocalFolder(int folder, std::vector<LocalEntry>& entries, std::string& failure) {
-  // fdopendir takes the descriptor it is given; the caller keeps its own for the entries.
-  const int listing = fcntl(folder, F_DUPFD_CLOEXEC, 0);
-  if (listing < 0) {
-    failure = std::strerror(errno);
-    return false;
-  }
-  const std::unique_ptr<DIR, DirCloser> dir(fdopendir(listing));
-  if (!dir) {
-    failure = std::strerror(errno);
-    close(listing);
-    return false;
-  }
-  for (;;) {
-    errno = 0;
-    const dirent* entry = readdir(dir.get());
-    if (entry == nullptr) {
-      if (errno != 0) {
-        failure = std::strerror(errno);
-        return false;
-      }
-      break;
-    }
-    // This skips "." and "..", and every other name beginning with a full stop.
-    const std::string_view name = StripAtNul(entry->d_name);
-    if (name.empty() || name.front() == '.') continue;
-    entries.push_back({std::string(name), entry->d_type});
-  }
-  std::sort(entries.begin(), entries.end(),
-            [](const LocalEntry& a, const LocalEntry& b) { return a.name < b.name; });
-  return true;
-}
-
-// How often this thread has given up the processor to wait for a device, so far.
-long VoluntarySwitches() {
-  struct rusage usage {};
-  getrusage(RUSAGE_THREAD, &usage);
-  return usage.ru_nvcsw;
-}
-
-// Whether entries are examined ahead: where listing the folder had to wait, unless forced.
-bool ExamineAheadWanted(bool listingWaited) {
-  const ReadAheadMode mode = ReadAheadModeInForce();
-  return mode == ReadAheadMode::kAdaptive ? listingWaited : mode == ReadAheadMode::kAlways;
-}
-
-// On slow storage (a network share, a cold disk) each examination of an entry waits for the
-// device, one after the other. So the entries of such a folder are first examined side by side,
-// kExamineAhead at a time, by a few helper threads (made once per import); the examinations in
-// order that decide what goes in then find the answers in the system's caches, which keep them for
-// a short time only. What they decide is the same either way.
-constexpr std::size_t kExamineAhead = 64;
-
-class Examiners {
- public:
-  explicit Examiners(const std::vector<WildcardPattern>& patterns) : patterns_(patterns) {}
-  ~Examiners() {
-    {
-      const std::lock_guard<std::mutex> lock(mutex_);
-      stop_ = true;
-    }
-    work_.notify_all();
-    for (std::thread& helper : helpers_) helper.join();
-  }
-  Examiners(const Examiners&) = delete;
-  Examiners& operator=(const Examiners&) = delete;
-
-  // Examines the matching entries from..from + kExamineAhead of the folder open as fd, with the
-  // helpers, and returns when all are done.
-  void Examine(int fd, const std::vector<LocalEntry>& entries, std::size_t from) {
-    const std::size_t to = std::min(entries.size(), from + kExamineAhead);
-    if (to - from < 4) return;
-    if (helpers_.empty()) Start();
-    std::unique_lock<std::mutex> lock(mutex_);
-    folder_ = fd;
-    entries_ = &entries;
-    next_ = from;
-    to_ = to;
-    busy_ = 0;
-    ++round_;
-    work_.notify_all();
-    lock.unlock();
-    Work();
-    lock.lock();
-    done_.wait(lock, [&] { return busy_ == 0 && next_ >= to_; });
-  }
-
- private:
-  static constexpr std::size_t kHelpers = 7;  // and the caller
-
-  void Start() {
-    try {
-      for (std::size_t n = 0; n < kHelpers; ++n) helpers_.emplace_back([this] { Help(); });
-    } catch (const std::system_error&) {
-      // No more threads to be had: the caller examines alone.
-    }
-  }
-
-  void Help() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    std::uint64_t seen = 0;
-    for (;;) {
-      work_.wait(lock, [&] { return stop_ || round_ != seen; });
-      if (stop_) return;
-      seen = round_;
-      lock.unlock();
-      Work();
-      lock.lock();
-    }
-  }
-
-  // Takes entries until none is left.
-  void Work() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    while (next_ < to_) {
-      const std::size_t i = next_++;
-      ++busy_;
-      const int folder = folder_;
-      const LocalEntry& entry = (*entries_)[i];
-      lock.unlock();
-      if (MatchesAny(patterns_, text::FromLocalName(entry.name))) {
-        struct stat info {};
-        const char* name = entry.name.c_str();
-        if (fstatat(folder, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(info.st_mode)) {
-          fstatat(folder, name, &info, 0);
-        }
-      }
-      lock.lock();
-      --busy_;
-    }
-    if (busy_ == 0) done_.notify_all();
-  }
-
-  const std::vector<WildcardPattern>& patterns_;
-  std::mutex mutex_;
-  std::condition_variable work_;
-  std::condition_variable done_;
-  std::vector<std::thread> helpers_;
-  int folder_ = -1;
-  const std::vector<LocalEntry>* entries_ = nullptr;
-  std::size_t next_ = 0;
-  std::size_t to_ = 0;
-  std::size_t busy_ = 0;
-  std::uint64_t round_ = 0;
-  bool stop_ = false;
-};
 
 enum class Kind { kFile, kFolder, kFolderLink, kSpecial, kUnusable };
 
@@ -271,7 +98,9 @@ struct Import {
   std::vector<WildcardPattern> patterns;
   bool recursive;
   ImportReport report;
-  std::unique_ptr<Examiners> examiners;  // made when first needed
+  // Made when first needed; the walk's folders outlive neither.
+  std::unique_ptr<Examiners> examiners;
+  std::unique_ptr<ListingAhead> listingAhead;
 };
 
 // The image name of a local name, with why it differs from the name as the system shows it.
@@ -305,44 +134,68 @@ std::u16string FreeName(const clsISODirectory& target, const std::u16string& nam
   return free;
 }
 
-void ScanLocalDirectory(int fd, const std::string& folder, clsISODirectory& target, Import& import);
+void ScanLocalDirectory(const SharedFolder& fd, const std::string& folder, clsISODirectory& target,
+                        Import& import, ListedFolder* listed);
 
-// Opens and scans sub-folder name of the folder open as fd into sub.
-void ScanSubFolder(int fd, const std::string& name, const std::string& path, clsISODirectory& sub,
-                   Import& import) {
+// Opens and scans sub-folder name of the folder open as fd into sub, or takes it as listed ahead.
+void ScanSubFolder(const SharedFolder& fd, const std::string& name, const std::string& path,
+                   clsISODirectory& sub, Import& import) {
+  if (import.listingAhead) {
+    if (std::optional<ListedFolder> listed = import.listingAhead->Take(fd, name)) {
+      ScanLocalDirectory(listed->folder, path + '/', sub, import, &*listed);
+      return;
+    }
+  }
   // Not through a link that has taken the folder's place since the listing.
-  const FolderDescriptor child(
-      openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  if (child.get() < 0) {
+  const auto child = std::make_shared<const FolderDescriptor>(
+      openat(fd->get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (child->get() < 0) {
     import.report.passedOver.push_back({path + '/', Reason("the folder cannot be listed: ")});
     return;
   }
-  ScanLocalDirectory(child.get(), path + '/', sub, import);
+  ScanLocalDirectory(child, path + '/', sub, import, nullptr);
 }
 
 // Adds the matching entries of the folder open as fd (whose path is folder, ending with "/") to
-// target, depth first: a matching sub-folder is scanned completely when it is met.
-void ScanLocalDirectory(int fd, const std::string& folder, clsISODirectory& target,
-                        Import& import) {
+// target, depth first: a matching sub-folder is scanned completely when it is met. listed is the
+// folder as listed ahead, or nullptr when it is still to be listed.
+void ScanLocalDirectory(const SharedFolder& fd, const std::string& folder, clsISODirectory& target,
+                        Import& import, ListedFolder* listed) {
   std::vector<LocalEntry> entries;
-  std::string failure;
-  const long switches = VoluntarySwitches();
-  if (!ListLocalFolder(fd, entries, failure)) {
-    import.report.passedOver.push_back({folder, "the folder cannot be listed: " + failure});
-    return;
+  bool waited = false;
+  if (listed != nullptr) {
+    entries = std::move(listed->entries);
+    waited = listed->waited;
+  } else {
+    std::string failure;
+    const long switches = VoluntarySwitches();
+    if (!ListLocalFolder(fd->get(), entries, failure)) {
+      import.report.passedOver.push_back({folder, "the folder cannot be listed: " + failure});
+      return;
+    }
+    waited = VoluntarySwitches() > switches;
   }
-  const bool ahead = ExamineAheadWanted(VoluntarySwitches() > switches);
+  const bool ahead = AheadWanted(waited);
   for (std::size_t i = 0; i < entries.size(); ++i) {
     if (ahead && i % kExamineAhead == 0) {
-      if (!import.examiners) import.examiners = std::make_unique<Examiners>(import.patterns);
-      import.examiners->Examine(fd, entries, i);
+      // A folder listed ahead had its entries examined there.
+      if (listed == nullptr) {
+        if (!import.examiners) import.examiners = std::make_unique<Examiners>(import.patterns);
+        import.examiners->Examine(fd->get(), entries, i);
+      }
+      if (import.recursive) {
+        if (!import.listingAhead) {
+          import.listingAhead = std::make_unique<ListingAhead>(import.patterns);
+        }
+        import.listingAhead->Queue(fd, entries, i, std::min(entries.size(), i + kExamineAhead));
+      }
     }
     const LocalEntry& entry = entries[i];
     if (!MatchesAny(import.patterns, text::FromLocalName(entry.name))) continue;
     // The local path keeps the name as the system has it.
     const std::string path = folder + entry.name;
     std::string reason;
-    const Kind kind = Classify(fd, entry.name, entry.type, reason);
+    const Kind kind = Classify(fd->get(), entry.name, entry.type, reason);
     const bool isFolder = kind == Kind::kFolder || kind == Kind::kFolderLink;
     if (isFolder && !import.recursive) continue;
     if (kind != Kind::kFile && kind != Kind::kFolder) {
@@ -353,7 +206,7 @@ void ScanLocalDirectory(int fd, const std::string& folder, clsISODirectory& targ
     std::u16string name = ImageName(entry.name, why);
     if (kind == Kind::kFile) {
       name = FreeName(target, name, why);
-      if (target.Files().Add(path, name) == nullptr) {
+      if (target.Files().Add(path, name, fd->get(), entry.name) == nullptr) {
         import.report.passedOver.push_back(
             {path, "it could not be added as '" + text::ToUtf8(name) + "'"});
         continue;
@@ -378,16 +231,17 @@ ImportReport clsISODirectory::AddLocalDirectory(const std::string& strPath,
                                                 bool recursive) {
   // An empty path would otherwise become "/" and import the whole file system.
   if (strPath.empty()) throw InputError("no local folder given to import");
-  Import import{{}, recursive, {}, nullptr};
+  Import import{{}, recursive, {}, nullptr, nullptr};
   import.patterns.reserve(filter.size());
   for (const std::u16string& pattern : filter) import.patterns.emplace_back(pattern);
   if (import.patterns.empty()) return {};
   const std::string folder = strPath.back() == '/' ? strPath : strPath + '/';
-  const FolderDescriptor fd(OpenLocalPath(strPath, O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
-  if (fd.get() < 0) {
+  const auto fd = std::make_shared<const FolderDescriptor>(
+      OpenLocalPath(strPath, O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
+  if (fd->get() < 0) {
     import.report.passedOver.push_back({folder, Reason("the folder cannot be listed: ")});
   } else {
-    ScanLocalDirectory(fd.get(), folder, *this, import);
+    ScanLocalDirectory(fd, folder, *this, import, nullptr);
   }
   return std::move(import.report);
 }
