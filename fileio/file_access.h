@@ -53,8 +53,10 @@ std::int64_t ReadFileRecordAt(const FileRecord& record, void* buffer, std::int64
 // bytes than asked when the file ends sooner, or when the system gives less at once.
 std::int64_t ReadFileRecordOnceAt(const FileRecord& record, void* buffer, std::int64_t count,
                                   std::int64_t offset);
-// Copies up to count bytes from `from` at fromOffset to the current position of `to`, inside
-// the kernel where it can (copy_file_range), else through a buffer. Result as for writing.
+// Copies up to count bytes from `from` at fromOffset to the current position of `to`: through a
+// mapping of the source where the two offsets differ within a page, else inside the kernel where
+// it can (copy_file_range), else through a buffer. Result as for writing. Where the source is cut
+// short during the copy, zeros may stand in the output past the bytes counted.
 std::int64_t CopyFileRecordRange(const FileRecord& from, std::int64_t fromOffset,
                                  const FileRecord& to, std::int64_t count);
 

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -56,6 +57,12 @@ int RealFsync(int fd) {
 int RealRename(const char* from, const char* to) {
   return ::rename(from, to);
 }
+void* RealMmap(void* address, std::size_t length, int protection, int flags, int fd, off_t offset) {
+  return ::mmap(address, length, protection, flags, fd, offset);
+}
+int RealMunmap(void* address, std::size_t length) {
+  return ::munmap(address, length);
+}
 
 FileSystemCalls& CallsInForce() {
   static FileSystemCalls calls = RealFileSystemCalls();
@@ -65,9 +72,9 @@ FileSystemCalls& CallsInForce() {
 }  // namespace
 
 FileSystemCalls RealFileSystemCalls() {
-  return FileSystemCalls{RealOpenat,  RealClose,         RealRead,  RealPread,
-                         RealWrite,   RealCopyFileRange, RealLseek, RealFstat,
-                         RealFstatat, RealFdatasync,     RealFsync, RealRename};
+  return FileSystemCalls{RealOpenat,        RealClose,  RealRead,  RealPread,   RealWrite,
+                         RealCopyFileRange, RealLseek,  RealFstat, RealFstatat, RealFdatasync,
+                         RealFsync,         RealRename, RealMmap,  RealMunmap};
 }
 
 const FileSystemCalls& CurrentFileSystemCalls() {

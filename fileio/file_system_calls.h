@@ -26,6 +26,8 @@ struct FileSystemCalls {
   int (*fdatasync)(int fd);
   int (*fsync)(int fd);
   int (*rename)(const char* from, const char* to);
+  void* (*mmap)(void* address, std::size_t length, int protection, int flags, int fd, off_t offset);
+  int (*munmap)(void* address, std::size_t length);
 };
 
 // The calls in force; the real system calls unless a test replaced them.

@@ -61,6 +61,13 @@ MUTANTS = [
       "return Seek(record.Handle, distance, SEEK_END);",
       "return Seek(record.Handle, distance, SEEK_CUR);",
       "seeking from the end seeks from the position"),
+    M("mapped-copy-past-end", "fileio/file_access.cpp",
+      "std::min({count - total, kMappedWindow, st.st_size - start})",
+      "std::min(count - total, kMappedWindow)",
+      "a copy through a mapping counts the zeros past the source's end as copied"),
+    M("mapped-copy-no-rewind", "fileio/file_access.cpp",
+      "if (Sys().fstat(from, &st) == 0 && st.st_size < offset + total) {", "if (false) {",
+      "a source cut short under its mapping leaves the output past where the file ended"),
     # tree: entries, names, dates, local import
     M("extent-split-off-by-one", "image/records.cpp",
       "if (rest > kMaxUint32) {", "if (rest >= kMaxUint32) {",

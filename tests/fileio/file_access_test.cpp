@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <string>
+#include <tuple>
 
 #include "fileio/file_system_calls.h"
 #include "support/faults.h"
@@ -97,10 +98,17 @@ TEST(CopyRange, CopiesExactlyTheRangeAfterWhatIsThere) {
   TempDir dir;
   const std::string source = dir.WritePatternFile("src.bin", kSize, 7);
   const std::string data = ReadFile(source);
-  for (const auto& [refusal, kernelCopies] :
-       {std::pair{0, 0}, {EXDEV, 0}, {EINVAL, 0}, {ENOSYS, 0}, {EXDEV, 2}}) {
-    SCOPED_TRACE(std::to_string(refusal) + "/" + std::to_string(kernelCopies));
+  // Offsets 12345 and 3 differ within a page: a mapping first, else the kernel, else a buffer.
+  for (const auto& [mapRefusal, refusal, kernelCopies] : {std::tuple{0, 0, 0},
+                                                          {ENODEV, 0, 0},
+                                                          {ENODEV, EXDEV, 0},
+                                                          {ENODEV, EINVAL, 0},
+                                                          {ENODEV, ENOSYS, 0},
+                                                          {ENODEV, EXDEV, 2}}) {
+    SCOPED_TRACE(std::to_string(mapRefusal) + "/" + std::to_string(refusal) + "/" +
+                 std::to_string(kernelCopies));
     ScopedFaults faults;
+    faults->mapRefusal = mapRefusal;
     faults->copyRefusal = refusal;
     faults->kernelCopies = kernelCopies;
     FileRecord in = OpenRead(source);
@@ -118,6 +126,35 @@ TEST(CopyRange, CopiesExactlyTheRangeAfterWhatIsThere) {
   EXPECT_EQ(CopyFileRecordRange(in, 0, out, 10), -1);
   CloseFileRecord(in);
   CloseFileRecord(out);
+}
+
+// A source cut short while it is copied through its mapping: the copy ends where the file now
+// ends (not at the end of its last page, which reads as zeros), the output stands right after
+// it, and no signal ends the process.
+TEST(CopyRange, ASourceCutShortUnderItsMappingEndsTheCopyWhereTheFileEnds) {
+  constexpr std::int64_t kSize = 9 * 1024 * 1024;  // three windows
+  // Cut inside the window being written (the write past the end fails), before the next window,
+  // and inside the last window by one byte (every write succeeds).
+  constexpr std::int64_t kMiB = 1024 * 1024;
+  for (const auto& [cut, writes] :
+       {std::pair{2 * kMiB + 100, 2}, {5 * kMiB + 100, 2}, {kSize - 1, 20}}) {
+    SCOPED_TRACE(cut);
+    TempDir dir;
+    const std::string source = dir.WritePatternFile("src.bin", kSize, 5);
+    const std::string data = ReadFile(source);
+    ScopedFaults faults;
+    faults->cutPath = source;
+    faults->cutLength = cut;
+    faults->writesBeforeCut = writes;  // 2: the header and the copy's first piece
+    FileRecord in = OpenRead(source);
+    FileRecord out = OpenNew(dir / "out.bin");
+    ASSERT_EQ(WriteFileRecord(out, "HDR", 3), 3);
+    EXPECT_EQ(CopyFileRecordRange(in, 0, out, kSize), cut);
+    EXPECT_EQ(FileRecordPosition(out), 3 + cut);
+    CloseFileRecord(in);
+    CloseFileRecord(out);
+    EXPECT_TRUE(ReadFile(dir / "out.bin").substr(0, 3 + cut) == "HDR" + data.substr(0, cut));
+  }
 }
 
 }  // namespace

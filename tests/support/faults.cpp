@@ -1,6 +1,7 @@
 #include "support/faults.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +15,7 @@ Faults g_faults;
 int g_calls = 0;  // reads and writes, for interruptEvery
 int g_reads = 0;
 int g_copies = 0;
+int g_writes = 0;
 
 const FileSystemCalls& Real() {
   static const FileSystemCalls real = RealFileSystemCalls();
@@ -60,6 +62,9 @@ FileSystemCalls FaultyCalls() {
     return Read(count, [&](std::size_t n) { return Real().pread(fd, buffer, n, offset); });
   };
   calls.write = [](int fd, const void* buffer, std::size_t count) -> ssize_t {
+    if (g_writes++ == g_faults.writesBeforeCut &&
+        truncate(g_faults.cutPath.c_str(), g_faults.cutLength) != 0)
+      return -1;
     if (Interrupt()) return errno = EINTR, -1;
     std::size_t n = Most(count, g_faults.writeMost);
     if (g_faults.writeBudget >= 0) {
@@ -77,13 +82,19 @@ FileSystemCalls FaultyCalls() {
     if (g_copies++ >= g_faults.kernelCopies) return errno = g_faults.copyRefusal, -1;
     return Real().copy_file_range(in, offIn, out, offOut, Most(count, g_faults.copyMost), flags);
   };
+  calls.mmap = [](void* address, std::size_t length, int protection, int flags, int fd,
+                  off_t offset) {
+    if (g_faults.mapRefusal != 0) return errno = g_faults.mapRefusal, MAP_FAILED;
+    return Real().mmap(address, length, protection, flags, fd, offset);
+  };
   return calls;
 }
 
 }  // namespace
 
 ScopedFaults::ScopedFaults(const Faults& faults)
-    : seam_((g_faults = faults, g_calls = 0, g_reads = 0, g_copies = 0, FaultyCalls())) {}
+    : seam_((g_faults = faults, g_calls = 0, g_reads = 0, g_copies = 0, g_writes = 0,
+             FaultyCalls())) {}
 
 ScopedFaults::~ScopedFaults() {
   g_faults = Faults{};

@@ -26,6 +26,11 @@ struct Faults {
   int kernelCopies = 0;
   std::size_t copyMost = 1000;
   bool closeFails = false;  // close closes, then reports EIO
+  int mapRefusal = 0;       // mmap fails with this (0: the real call)
+  // Once writesBeforeCut writes have been made, the file cutPath is cut to cutLength bytes.
+  int writesBeforeCut = -1;
+  std::string cutPath;
+  std::int64_t cutLength = 0;
 };
 
 class ScopedFaults {
