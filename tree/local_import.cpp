@@ -183,7 +183,7 @@ void ScanLocalDirectory(const SharedFolder& fd, const std::string& folder, clsIS
         if (!import.examiners) import.examiners = std::make_unique<Examiners>(import.patterns);
         import.examiners->Examine(fd->get(), entries, i);
       }
-      if (import.recursive) {
+      if (import.recursive && (listed == nullptr || !listed->childrenQueued)) {
         if (!import.listingAhead) {
           import.listingAhead = std::make_unique<ListingAhead>(import.patterns);
         }

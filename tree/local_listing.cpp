@@ -167,8 +167,9 @@ ListingAhead::~ListingAhead() {
   for (std::thread& helper : helpers_) helper.join();
 }
 
-void ListingAhead::Queue(const SharedFolder& parent, const std::vector<LocalEntry>& entries,
-                         std::size_t from, std::size_t to) {
+std::vector<std::shared_ptr<ListingAhead::Request>> ListingAhead::Requests(
+    const SharedFolder& parent, const std::vector<LocalEntry>& entries, std::size_t from,
+    std::size_t to) const {
   std::vector<std::shared_ptr<Request>> folders;
   for (std::size_t i = from; i < to; ++i) {
     if (entries[i].type != DT_DIR || !Matches(patterns_, entries[i])) continue;
@@ -176,6 +177,12 @@ void ListingAhead::Queue(const SharedFolder& parent, const std::vector<LocalEntr
     folders.back()->parent = parent;
     folders.back()->name = entries[i].name;
   }
+  return folders;
+}
+
+void ListingAhead::Queue(const SharedFolder& parent, const std::vector<LocalEntry>& entries,
+                         std::size_t from, std::size_t to) {
+  const std::vector<std::shared_ptr<Request>> folders = Requests(parent, entries, from, to);
   if (folders.empty()) return;
   if (helpers_.empty()) StartHelpers(helpers_, [this] { Help(); });
   {
@@ -233,7 +240,17 @@ void ListingAhead::Help() {
     lock.unlock();
     ListedFolder listed;
     const bool ok = List(next->parent->get(), next->name, listed);
+    const std::vector<std::shared_ptr<Request>> children =
+        ok ? Requests(listed.folder, listed.entries, 0, listed.entries.size())
+           : std::vector<std::shared_ptr<Request>>{};
     lock.lock();
+    if (ok && !next->dropped) {
+      // Depth first: right after the folder, or first of all where the walk has taken it.
+      const auto at = std::find(queue_.begin(), queue_.end(), next);
+      queue_.insert(at == queue_.end() ? queue_.begin() : at + 1, children.begin(), children.end());
+      listed.childrenQueued = true;
+      if (!children.empty()) work_.notify_all();
+    }
     next->listed = std::move(listed);
     next->state = ok ? Request::State::kListed : Request::State::kFailed;
     // Nobody takes what failed or what the walk has passed meanwhile.

@@ -92,11 +92,13 @@ class Examiners {
 struct ListedFolder {
   SharedFolder folder;
   std::vector<LocalEntry> entries;
-  bool waited = false;  // whether listing it waited for the device
+  bool waited = false;          // whether listing it waited for the device
+  bool childrenQueued = false;  // its own sub-folders are queued already
 };
 
 // The sub-folders the walk is about to enter, listed side by side by helper threads: a queue in
-// the walk's order (depth first), of which the first few are worked on.
+// the walk's order (depth first), of which the first few are worked on. A helper that has listed
+// a folder queues that folder's sub-folders right after it, so the queue grows ahead of the walk.
 class ListingAhead {
  public:
   explicit ListingAhead(const std::vector<WildcardPattern>& patterns) : patterns_(patterns) {}
@@ -122,6 +124,9 @@ class ListingAhead {
     ListedFolder listed;
   };
 
+  std::vector<std::shared_ptr<Request>> Requests(const SharedFolder& parent,
+                                                 const std::vector<LocalEntry>& entries,
+                                                 std::size_t from, std::size_t to) const;
   void Help();
   bool List(int parent, const std::string& name, ListedFolder& listed);
   void Drop(Request& request);
