@@ -158,6 +158,15 @@ void Examiners::Work() {
   if (busy_ == 0) done_.notify_all();
 }
 
+// A small share of the descriptors the process may open, so that the walk's own never run out.
+ListingAhead::ListingAhead(const std::vector<WildcardPattern>& patterns)
+    : patterns_(patterns), maxHeld_(kMaxHeld) {
+  struct rlimit limit {};
+  if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+    maxHeld_ = std::clamp<std::size_t>(limit.rlim_cur / 16, 1, kMaxHeld);
+  }
+}
+
 ListingAhead::~ListingAhead() {
   {
     const std::lock_guard<std::mutex> lock(mutex_);
@@ -224,7 +233,7 @@ void ListingAhead::Help() {
     std::shared_ptr<Request> next;
     work_.wait(lock, [&] {
       if (stop_) return true;
-      if (held_ >= kMaxHeld) return false;
+      if (held_ >= maxHeld_) return false;
       const std::size_t window = std::min(queue_.size(), kListingWindow);
       for (std::size_t i = 0; i < window; ++i) {
         if (queue_[i]->state == Request::State::kQueued) {

@@ -101,7 +101,7 @@ struct ListedFolder {
 // a folder queues that folder's sub-folders right after it, so the queue grows ahead of the walk.
 class ListingAhead {
  public:
-  explicit ListingAhead(const std::vector<WildcardPattern>& patterns) : patterns_(patterns) {}
+  explicit ListingAhead(const std::vector<WildcardPattern>& patterns);
   ~ListingAhead();
   ListingAhead(const ListingAhead&) = delete;
   ListingAhead& operator=(const ListingAhead&) = delete;
@@ -138,6 +138,7 @@ class ListingAhead {
   std::vector<std::thread> helpers_;
   std::deque<std::shared_ptr<Request>> queue_;  // a helper listing one holds it too
   std::size_t held_ = 0;  // requests begun and not taken: each holds a descriptor
+  std::size_t maxHeld_;
   bool stop_ = false;
 };
 

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -232,6 +233,33 @@ TEST(LocalImportTest, AgreesWithPlainModelOnRandomTrees) {
     }
   }
   EXPECT_GT(renames, 40u);  // the trees must hold names met twice and blank names
+}
+
+// Wide and deep enough that the folders listed ahead fill their window and their limit many
+// times over, with folders named alike at every level: the same tree and reports, and no
+// descriptor left open.
+TEST(LocalImportTest, ListingAheadGivesWhatTheWalkAloneGives) {
+  TempDir tmp;
+  std::function<void(const fs::path&, int)> make = [&](const fs::path& folder, int depth) {
+    for (const char* name : {"a", "B", "b", "c d", "e.x"}) {
+      fs::create_directory(folder / name);
+      std::ofstream(folder / name / "f.txt") << name;
+      if (depth > 0) make(folder / name, depth - 1);
+    }
+    std::ofstream(folder / "z") << "z";
+  };
+  make(tmp.path(), 3);  // 780 folders
+  const std::size_t before = OpenDescriptors();
+  for (const char16_t* pattern : {u"*", u"[!c]*"}) {
+    Lines alone;
+    {
+      const ScopedReadAheadMode shut(ReadAheadMode::kNever);
+      alone = Import(tmp.path().string(), {pattern});
+    }
+    const ScopedReadAheadMode ahead(ReadAheadMode::kAlways);
+    EXPECT_EQ(Import(tmp.path().string(), {pattern}), alone);
+  }
+  EXPECT_EQ(OpenDescriptors(), before);
 }
 
 }  // namespace
