@@ -1,8 +1,10 @@
 #include "fileio/file_access.h"
 
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -207,6 +209,14 @@ std::int64_t ReadFileRecordOnceAt(const FileRecord& record, void* buffer, std::i
 
 namespace {
 
+// Whether the kernel's copy into fd can only copy pages: on ext2/3/4 and tmpfs there are no
+// shared extents and no server to copy for us.
+bool CopiesPagesOnly(int fd) {
+  struct statfs facts {};
+  return fstatfs(fd, &facts) == 0 &&
+         (facts.f_type == EXT4_SUPER_MAGIC || facts.f_type == TMPFS_MAGIC);
+}
+
 // Copies count bytes from offset of the file from to the current position of to through a
 // mapping of the source, in windows, each output write ending on a page boundary. Gives what was
 // copied, or nullopt when the source cannot be mapped. Past the end of a source that ends early
@@ -225,7 +235,8 @@ std::optional<std::int64_t> CopyThroughMapping(int from, std::int64_t offset, in
     if (window <= 0) break;
     const std::int64_t base = start / page * page;
     const auto length = static_cast<std::size_t>(start - base + window);
-    void* map = Sys().mmap(nullptr, length, PROT_READ, MAP_SHARED, from, static_cast<off_t>(base));
+    void* map = Sys().mmap(nullptr, length, PROT_READ, MAP_SHARED | MAP_POPULATE, from,
+                           static_cast<off_t>(base));
     if (map == MAP_FAILED) {
       if (total == 0) return std::nullopt;
       break;
@@ -270,11 +281,13 @@ std::int64_t CopyFileRecordRange(const FileRecord& from, std::int64_t fromOffset
 
   // The kernel's copy between offsets that differ within a page writes every output page in two
   // parts, which costs about a quarter more (ext4) than whole pages written from a mapping of
-  // the source. Offsets that agree keep the kernel's copy, which some file systems turn into
-  // shared extents or a copy on the server.
+  // the source; and where the kernel's copy is a plain copy of pages anyway, the mapping is
+  // faster still. Elsewhere offsets that agree keep the kernel's copy, which some file systems
+  // turn into shared extents or a copy on the server.
   const off_t position = Sys().lseek(to.Handle, 0, SEEK_CUR);
   const std::int64_t page = sysconf(_SC_PAGESIZE);
-  if (position >= 0 && (position - fromOffset) % page != 0 && count >= 16 * page) {
+  if (position >= 0 && count >= 16 * page &&
+      ((position - fromOffset) % page != 0 || CopiesPagesOnly(to.Handle))) {
     if (const auto copied = CopyThroughMapping(from.Handle, fromOffset, to.Handle, position, count))
       return *copied;
   }
