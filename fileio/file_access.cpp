@@ -209,12 +209,10 @@ std::int64_t ReadFileRecordOnceAt(const FileRecord& record, void* buffer, std::i
 
 namespace {
 
-// Whether the kernel's copy into fd can only copy pages: on ext2/3/4 and tmpfs there are no
-// shared extents and no server to copy for us.
-bool CopiesPagesOnly(int fd) {
+// The type of the file system that holds fd; 0 when unknown.
+decltype(statfs::f_type) FileSystemType(int fd) {
   struct statfs facts {};
-  return fstatfs(fd, &facts) == 0 &&
-         (facts.f_type == EXT4_SUPER_MAGIC || facts.f_type == TMPFS_MAGIC);
+  return fstatfs(fd, &facts) == 0 ? facts.f_type : 0;
 }
 
 // Copies count bytes from offset of the file from to the current position of to through a
@@ -281,13 +279,16 @@ std::int64_t CopyFileRecordRange(const FileRecord& from, std::int64_t fromOffset
 
   // The kernel's copy between offsets that differ within a page writes every output page in two
   // parts, which costs about a quarter more (ext4) than whole pages written from a mapping of
-  // the source; and where the kernel's copy is a plain copy of pages anyway, the mapping is
-  // faster still. Elsewhere offsets that agree keep the kernel's copy, which some file systems
-  // turn into shared extents or a copy on the server.
+  // the source; and where the kernel's copy is a plain copy of pages anyway (ext2/3/4, tmpfs),
+  // the mapping is faster still. Elsewhere offsets that agree keep the kernel's copy, which some
+  // file systems turn into shared extents or a copy on the server. A source on tmpfs is never
+  // mapped: reading its holes through a mapping would fill them.
   const off_t position = Sys().lseek(to.Handle, 0, SEEK_CUR);
   const std::int64_t page = sysconf(_SC_PAGESIZE);
-  if (position >= 0 && count >= 16 * page &&
-      ((position - fromOffset) % page != 0 || CopiesPagesOnly(to.Handle))) {
+  const auto outputType = FileSystemType(to.Handle);
+  const bool pagesOnly = outputType == EXT4_SUPER_MAGIC || outputType == TMPFS_MAGIC;
+  if (position >= 0 && count >= 16 * page && FileSystemType(from.Handle) != TMPFS_MAGIC &&
+      ((position - fromOffset) % page != 0 || pagesOnly)) {
     if (const auto copied = CopyThroughMapping(from.Handle, fromOffset, to.Handle, position, count))
       return *copied;
   }

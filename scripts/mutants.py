@@ -68,6 +68,9 @@ MUTANTS = [
     M("mapped-copy-no-rewind", "fileio/file_access.cpp",
       "if (Sys().fstat(from, &st) == 0 && st.st_size < offset + total) {", "if (false) {",
       "a source cut short under its mapping leaves the output past where the file ended"),
+    M("mapped-tmpfs-source", "fileio/file_access.cpp",
+      "FileSystemType(from.Handle) != TMPFS_MAGIC &&", "true &&",
+      "a sparse source on tmpfs is read through a mapping, which fills its holes"),
     # tree: entries, names, dates, local import
     M("extent-split-off-by-one", "image/records.cpp",
       "if (rest > kMaxUint32) {", "if (rest >= kMaxUint32) {",

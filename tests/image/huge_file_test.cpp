@@ -4,6 +4,7 @@
 // as soon as it has been read.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -63,6 +64,9 @@ TEST(HugeFile, RoundTripThroughPycdlibInBothTrees) {
   writer.Listener(&events);
   const std::string image = dir / "huge.iso";
   ASSERT_TRUE(writer.SaveISO(image));
+  struct stat source {};
+  ASSERT_EQ(::stat(huge.c_str(), &source), 0);
+  EXPECT_LT(source.st_blocks * 512, 1 << 20) << "reading the source filled its holes";
 
   const clsISOFiles& files = writer.Root()->Files();
   ASSERT_EQ(writer.UnreadableFiles().size(), 1u);
