@@ -41,6 +41,17 @@ void StartHelpers(std::vector<std::thread>& helpers, Body body) {
   }
 }
 
+// Tells the helpers waiting on work to stop, and waits for them.
+void StopHelpers(std::mutex& mutex, bool& stop, std::condition_variable& work,
+                 std::vector<std::thread>& helpers) {
+  {
+    const std::lock_guard<std::mutex> lock(mutex);
+    stop = true;
+  }
+  work.notify_all();
+  for (std::thread& helper : helpers) helper.join();
+}
+
 bool Matches(const std::vector<WildcardPattern>& patterns, const LocalEntry& entry) {
   return MatchesAny(patterns, text::FromLocalName(entry.name));
 }
@@ -103,12 +114,7 @@ bool AheadWanted(bool listingWaited) {
 }
 
 Examiners::~Examiners() {
-  {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    stop_ = true;
-  }
-  work_.notify_all();
-  for (std::thread& helper : helpers_) helper.join();
+  StopHelpers(mutex_, stop_, work_, helpers_);
 }
 
 void Examiners::Examine(int fd, std::vector<LocalEntry>& entries, std::size_t from) {
@@ -168,12 +174,7 @@ ListingAhead::ListingAhead(const std::vector<WildcardPattern>& patterns)
 }
 
 ListingAhead::~ListingAhead() {
-  {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    stop_ = true;
-  }
-  work_.notify_all();
-  for (std::thread& helper : helpers_) helper.join();
+  StopHelpers(mutex_, stop_, work_, helpers_);
 }
 
 std::vector<std::shared_ptr<ListingAhead::Request>> ListingAhead::Requests(
