@@ -25,6 +25,7 @@
 #include "app/size_meter.h"
 #include "app/utilities.h"
 #include "fileio/paths.h"
+#include "image/output_failure.h"
 #include "tree/errors.h"
 #include "tree/text.h"
 
@@ -529,7 +530,8 @@ void Form1::FinishJob(const QString& note) {
     // Which file, and why: the writer's message, or the folder's answer to a new file.
     const QString why = outcome == BuildJob::Outcome::kNotCreated
                             ? QStringLiteral("The image ") + FromNativePath(output_) +
-                                  QStringLiteral(" cannot be created: ") + WhyNotCreated(output_)
+                                  QStringLiteral(" cannot be created: ") +
+                                  QString::fromLocal8Bit(WhyOutputNotCreated(output_))
                             : error;
     dialogs_.Message(this, QStringLiteral("Fail to create.\r\n\r\n") + why);
   }

@@ -1,16 +1,10 @@
 #include "app/utilities.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QStringList>
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
 
 #include "app/dialogs.h"
 #include "tree/text.h"
@@ -39,23 +33,6 @@ void SetApplicationTitle(const QString& title) {
 
 QString ApplicationTitle() {
   return Title();
-}
-
-QString WhyNotCreated(const std::string& output) {
-  struct stat st {};
-  if (::stat(output.c_str(), &st) == 0) {
-    if (S_ISDIR(st.st_mode)) return QStringLiteral("it is a folder");
-    if (::access(output.c_str(), W_OK) != 0) return QString::fromLocal8Bit(std::strerror(errno));
-  }
-  // The folder's own answer to a new file, as the writer asked for one.
-  const std::size_t slash = output.rfind('/');
-  std::string probe = (slash == std::string::npos ? std::string(".") : output.substr(0, slash)) +
-                      "/.tavrine-XXXXXX";
-  const int fd = ::mkstemp(probe.data());
-  if (fd < 0) return QString::fromLocal8Bit(std::strerror(errno));
-  ::close(fd);
-  ::unlink(probe.c_str());
-  return QStringLiteral("the system refused it");
 }
 
 QString DesktopFolder() {

@@ -25,9 +25,6 @@ QString SetAppTitle(const QString& productName);
 void SetApplicationTitle(const QString& title);
 QString ApplicationTitle();
 
-// Why the image file output could not be created, as the system tells it.
-QString WhyNotCreated(const std::string& output);
-
 // The user's desktop folder followed by "/", or the home folder where there is no desktop folder.
 QString DesktopFolder();
 // The stored output folder, except that the desktop folder which earlier versions stored even

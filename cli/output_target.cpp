@@ -1,15 +1,10 @@
 #include "cli/output_target.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 
 #include "cli/options.h"
 #include "cli/sources.h"
 #include "fileio/file_access.h"
-#include "fileio/paths.h"
 
 namespace tavrine::cli {
 
@@ -35,27 +30,6 @@ std::vector<std::string> LeaveOutEarlierImage(clsISODirectory& root, const std::
                      "', which is not an ISO 9660 image; name another image with -o");
   }
   return removed;
-}
-
-std::string WhyNotCreated(const std::string& output) {
-  struct stat st {};
-  if (::stat(output.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return "it is a folder";
-  std::string prefix;
-  std::string path = output;
-  if (::lstat(output.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-    if (::stat(output.c_str(), &st) != 0 && errno == ELOOP)
-      return "the symbolic link '" + output + "' leads round in a loop";
-    const LinkTarget link = ReadLinkTarget(output);
-    if (!link.path.empty()) {
-      prefix = "it is a symbolic link to '" + link.text + "', and ";
-      path = FolderOfPath(output) == "." ? link.text : link.path;
-    }
-  }
-  const std::string folder = FolderOfPath(path);
-  if (::stat(folder.c_str(), &st) != 0)
-    return prefix + "the folder '" + folder + "' does not exist";
-  if (!S_ISDIR(st.st_mode)) return prefix + "'" + folder + "' is not a folder";
-  return prefix + "the folder '" + folder + "' refused a new file";
 }
 
 }  // namespace tavrine::cli

@@ -1,4 +1,4 @@
-// The image file named by -o, seen from the command line: among the inputs, or not creatable.
+// The image file named by -o, seen from the command line: among the inputs.
 #pragma once
 
 #include <string>
@@ -14,9 +14,5 @@ namespace tavrine::cli {
 // descriptor at block 16) is taken for an earlier copy: any other file would be replaced by the
 // image, which is a UsageError naming it. Returns the removed entries' local paths.
 std::vector<std::string> LeaveOutEarlierImage(clsISODirectory& root, const std::string& output);
-
-// Why the image file output could not be created, as far as the path tells: a folder, links in a
-// loop or leading into a folder that does not exist, a folder that took no new file.
-std::string WhyNotCreated(const std::string& output);
 
 }  // namespace tavrine::cli

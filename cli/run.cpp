@@ -15,6 +15,7 @@
 #include "cli/sources.h"
 #include "cli/unused_patterns.h"
 #include "cli/verify.h"
+#include "image/output_failure.h"
 #include "tree/errors.h"
 #include "tree/text.h"
 
@@ -185,7 +186,7 @@ int Build(const Options& options, const Environment& environment, std::ostream& 
   // A signal after the image was renamed into place stops nothing: the image is complete.
   if (!written) {
     report.Error("cannot create the image '" + options.output +
-                 "': " + WhyNotCreated(options.output));
+                 "': " + WhyOutputNotCreated(options.output));
     return kExitError;
   }
 
