@@ -2,6 +2,7 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -24,6 +25,14 @@ namespace {
 constexpr std::size_t kWindowFiles = 64;
 constexpr std::int64_t kWindowBytes = std::int64_t{16} << 20;
 constexpr std::size_t kHelpers = 8;
+
+// Files ahead, each of which may hold a descriptor: a small share of those the process may open,
+// so that a low limit makes the window narrower instead of making opens fail.
+std::size_t FilesAhead() {
+  struct rlimit limit {};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return kWindowFiles;
+  return std::clamp<std::size_t>(limit.rlim_cur / 16, 1, kWindowFiles);
+}
 
 // Adapting: the writer's time per file is measured over stretches of files, weighted by their
 // size (one unit per file and per kUnitBytes), with the number of times it had to wait for the
@@ -57,6 +66,7 @@ class OrderedWork {
         held_(std::move(held)),
         units_(std::move(units)),
         ring_(kWindowFiles),
+        windowFiles_(FilesAhead()),
         mode_(ReadAheadModeInForce()) {}
 
   ~OrderedWork() {
@@ -100,7 +110,7 @@ class OrderedWork {
 
  private:
   bool CanDispatch() const {
-    if (!open_ || dispatched_ >= count_ || dispatched_ >= taken_ + kWindowFiles) return false;
+    if (!open_ || dispatched_ >= count_ || dispatched_ >= taken_ + windowFiles_) return false;
     return held_bytes_ == 0 || held_bytes_ + held_(dispatched_) <= kWindowBytes;
   }
 
@@ -203,6 +213,7 @@ class OrderedWork {
   std::condition_variable workReady_;
   std::condition_variable resultReady_;
   std::vector<std::optional<Result>> ring_;
+  const std::size_t windowFiles_;
   std::size_t dispatched_ = 0;
   std::size_t taken_ = 0;
   std::int64_t held_bytes_ = 0;
