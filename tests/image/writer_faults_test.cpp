@@ -100,6 +100,7 @@ TEST(WriterFaults, AKernelCopyStoppingPartWayIsFinishedThroughTheBuffer) {
   for (const int error : {EIO, EXDEV}) {
     {
       testing::ScopedFaults faults;
+      faults->mapRefusal = ENODEV;  // the kernel's copy, not a mapping of the source
       faults->copyRefusal = error;
       faults->kernelCopies = 3;
       faults->copyMost = 100000;
