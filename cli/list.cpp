@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <map>
 
+#include "tree/text.h"
+
 namespace tavrine::cli {
 
 namespace {
@@ -116,8 +118,8 @@ std::string FormatDate(const iso::RecordingDate& date) {
 void Line(std::ostream& out, const Entry& e, const std::u16string& joliet,
           const std::u16string& iso) {
   out << (e.IsDirectory() ? 'd' : '-') << '\t' << e.size() << '\t' << FormatDate(e.date()) << '\t'
-      << e.extent() << '\t' << (joliet.empty() ? "-" : Printable(iso::Utf8(joliet))) << '\t'
-      << (iso.empty() ? "-" : Printable(iso::Utf8(iso))) << '\n';
+      << e.extent() << '\t' << (joliet.empty() ? "-" : Printable(text::ToUtf8(joliet))) << '\t'
+      << (iso.empty() ? "-" : Printable(text::ToUtf8(iso))) << '\n';
 }
 
 // The ISO 9660 path of every ISO 9660 entry.

@@ -78,25 +78,20 @@ class ImageWindow {
   std::uint64_t start_ = 0;
 };
 
-std::string Shown(const std::u16string& path) {
-  return iso::Utf8(path);
-}
-
 class Verifier {
  public:
-  Verifier(const iso::IsoImage& image, Differences& differences)
-      : image_(image), differences_(differences) {}
+  // byJoliet: names are held against the Joliet names the build would give, else against its
+  // ISO 9660 names.
+  Verifier(const iso::IsoImage& image, Differences& differences, bool byJoliet)
+      : image_(image), differences_(differences), byJoliet_(byJoliet) {}
 
-  // Holds a source directory against an image directory by name: the Joliet names the build
-  // would give (joliet), or its ISO 9660 names.
-  void MatchByName(const clsISODirectory& source, const Entry& dir, const std::u16string& path,
-                   bool joliet) {
+  // Holds a source directory against an image directory by name.
+  void MatchByName(const clsISODirectory& source, const Entry& dir, const std::u16string& path) {
     // "x" and "x." compare equal: each source name takes its own record first, and no record
     // stands for two sources.
     std::unordered_multimap<std::u16string, const Entry*> byName;
     for (const Entry& c : dir.children) byName.emplace(ComparableName(c.name), &c);
     std::unordered_set<const Entry*> seen;
-    joliet_ = joliet;
     const std::u16string* directory = &directories_.emplace_back(path);
     auto find = [&](const std::u16string& name, bool directory,
                     const std::u16string& where) -> const Entry* {
@@ -107,12 +102,12 @@ class Verifier {
         if (e == nullptr || VersionLess(it->second->name) == name) e = it->second;
       }
       if (e == nullptr) {
-        differences_.Add("missing from the image: " + Shown(where));
+        differences_.Add("missing from the image: " + text::ToUtf8(where));
         return nullptr;
       }
       seen.insert(e);
       if (e->IsDirectory() != directory) {
-        differences_.Add(Shown(where) +
+        differences_.Add(text::ToUtf8(where) +
                          (directory ? ": a folder in the sources, a file"
                                     : ": a file in the sources, a directory") +
                          " in the image");
@@ -122,20 +117,20 @@ class Verifier {
     };
     for (std::int32_t i = 0; i < source.SubDirectoryCount(); ++i) {
       const clsISODirectory& sub = *source.SubDirectory(i);
-      const std::u16string& name = joliet ? sub.JolietName() : sub.DOSName();
+      const std::u16string& name = byJoliet_ ? sub.JolietName() : sub.DOSName();
       const std::u16string where = path + u"/" + name;
-      if (const Entry* e = find(name, true, where)) MatchByName(sub, *e, where, joliet);
+      if (const Entry* e = find(name, true, where)) MatchByName(sub, *e, where);
     }
     for (std::int32_t i = 0; i < source.Files().Count(); ++i) {
       const clsISOFile& file = source.Files().File(i);
-      const std::u16string& name = joliet ? file.JolietName() : file.DOSName();
+      const std::u16string& name = byJoliet_ ? file.JolietName() : file.DOSName();
       const std::u16string where = path + u"/" + name;
       const Entry* e = find(name, false, where);
       if (e == nullptr) continue;
       sourceOf_[e] = &file;
       ++files_;
       if (e->size() != static_cast<std::uint64_t>(file.Size())) {
-        differences_.Add("size differs: " + Shown(where) + ": " + std::to_string(e->size()) +
+        differences_.Add("size differs: " + text::ToUtf8(where) + ": " + std::to_string(e->size()) +
                          " bytes in the image, " + std::to_string(file.Size()) +
                          " in the source '" + file.LocalPath() + "'");
         continue;
@@ -144,7 +139,7 @@ class Verifier {
     }
     for (const Entry& c : dir.children) {
       if (seen.count(&c) == 0)
-        differences_.Add("not in the sources: " + Shown(path + u"/" + c.name));
+        differences_.Add("not in the sources: " + text::ToUtf8(path + u"/" + c.name));
     }
   }
 
@@ -155,7 +150,7 @@ class Verifier {
     iso::WalkEntries(jolietRoot, [&](const std::u16string& path, const Entry& j) {
       auto it = pairing.isoOf.find(&j);
       if (it == pairing.isoOf.end()) {
-        differences_.Add("ISO 9660 tree: nothing stands for " + Shown(path));
+        differences_.Add("ISO 9660 tree: nothing stands for " + text::ToUtf8(path));
         return;
       }
       const Entry& i = *it->second;
@@ -165,7 +160,7 @@ class Verifier {
       checks_.push_back({&i, source->second, &directories_.emplace_back(path), true});
     });
     for (const auto& [path, e] : pairing.unpairedIso) {
-      differences_.Add("ISO 9660 tree: not in the sources: " + Shown(path));
+      differences_.Add("ISO 9660 tree: not in the sources: " + text::ToUtf8(path));
     }
   }
 
@@ -194,9 +189,9 @@ class Verifier {
 
  private:
   std::string PathOf(const DataCheck& check) const {
-    if (check.isoCopy) return "ISO 9660 copy of " + Shown(*check.directory);
-    return Shown(*check.directory + u"/" +
-                 (joliet_ ? check.source->JolietName() : check.source->DOSName()));
+    if (check.isoCopy) return "ISO 9660 copy of " + text::ToUtf8(*check.directory);
+    return text::ToUtf8(*check.directory + u"/" +
+                        (byJoliet_ ? check.source->JolietName() : check.source->DOSName()));
   }
 
   void CompareFile(const DataCheck& check, ImageWindow& window, std::vector<char>& buffer) {
@@ -256,7 +251,7 @@ class Verifier {
   std::vector<DataCheck> checks_;
   std::unordered_map<const Entry*, const clsISOFile*> sourceOf_;
   std::deque<std::u16string> directories_;
-  bool joliet_ = true;
+  const bool byJoliet_;
   std::size_t files_ = 0;
   std::uint64_t bytes_ = 0;
 };
@@ -305,13 +300,13 @@ int Verify(const Options& options, const Environment& environment, std::ostream&
   progress.EnterPhase("Reading the image");
   const iso::IsoImage image(options.image);
   Differences differences(out);
-  Verifier verifier(image, differences);
   const bool byJoliet = options.joliet && image.HasJoliet();
+  Verifier verifier(image, differences, byJoliet);
   if (!options.joliet && image.HasJoliet()) {
     differences.Add("the image has a Joliet volume, the sources are given with --no-joliet");
   }
   const iso::Volume& named = byJoliet ? image.Joliet() : image.Primary();
-  verifier.MatchByName(*writer.Root(), named.root, u"", byJoliet);
+  verifier.MatchByName(*writer.Root(), named.root, u"");
   if (byJoliet) verifier.MatchIsoTree(image.Joliet().root, image.Primary().root);
   verifier.CompareData(progress);
   progress.EndLine();

@@ -34,13 +34,15 @@ std::uint32_t Uint(std::string_view b, std::size_t at, int size, bool bigEndian)
   return v;
 }
 
-// ECMA-119 7.2.3 / 7.3.3: both halves of a both-endian field must agree.
-std::uint32_t Both(std::string_view b, std::size_t at, int size, const std::string& field) {
+// ECMA-119 7.2.3 / 7.3.3: both halves of a both-endian field must agree. field() names the field
+// for the message; it is only called when they differ, so that no text is made per record.
+template <typename Field>
+std::uint32_t Both(std::string_view b, std::size_t at, int size, const Field& field) {
   const std::uint32_t le = Uint(b, at, size, false);
   const std::uint32_t be = Uint(b, at + std::size_t(size), size, true);
   if (le != be) {
-    Fail(field + ": both-endian halves differ (" + std::to_string(le) + " / " + std::to_string(be) +
-         ")");
+    Fail(field() + ": both-endian halves differ (" + std::to_string(le) + " / " +
+         std::to_string(be) + ")");
   }
   return le;
 }
@@ -60,7 +62,7 @@ TextField Text(std::string_view block, std::size_t at, std::size_t width, bool j
   TextField f{std::string(block.substr(at, width)), {}};
   // A 37-byte Joliet field holds 18 whole characters; its last byte stays out of the text.
   f.text = joliet ? DecodeUcs2BigEndian(std::string_view(f.raw).substr(0, width & ~1u))
-                  : DecodeWindows1252(f.raw);
+                  : text::FromWindows1252(f.raw);
   while (!f.text.empty() && (f.text.back() == u' ' || f.text.back() == u'\0')) f.text.pop_back();
   return f;
 }
@@ -77,25 +79,25 @@ RawRecord ParseRecord(std::string_view data, std::size_t at, std::uint64_t image
   DirectoryRecord r;
   r.imageOffset = imageOffset;
   r.length = static_cast<std::uint8_t>(data[at]);
-  const std::string where = Where(imageOffset);
-  if (r.length < 34) Fail(where + ": record length " + std::to_string(r.length) + " below 34");
-  if (at + r.length > data.size()) Fail(where + ": record length runs past the block");
+  const auto where = [imageOffset] { return Where(imageOffset); };
+  if (r.length < 34) Fail(where() + ": record length " + std::to_string(r.length) + " below 34");
+  if (at + r.length > data.size()) Fail(where() + ": record length runs past the block");
   const std::string_view b = data.substr(at, r.length);
-  r.extent = Both(b, 2, 4, where + ": location of extent");
-  r.dataLength = Both(b, 10, 4, where + ": data length");
+  r.extent = Both(b, 2, 4, [&] { return where() + ": location of extent"; });
+  r.dataLength = Both(b, 10, 4, [&] { return where() + ": data length"; });
   std::copy_n(b.begin() + 18, 7, r.date.bytes.begin());
   r.flags = static_cast<std::uint8_t>(b[25]);
   const std::size_t idLength = static_cast<std::uint8_t>(b[32]);
   // 9.1.12: a padding byte follows an identifier of even length.
   const std::size_t idEnd = 33 + idLength + (idLength % 2 == 0 ? 1 : 0);
   if (idLength == 0 || idEnd > r.length) {
-    Fail(where + ": identifier length " + std::to_string(idLength) + " in a record of " +
+    Fail(where() + ": identifier length " + std::to_string(idLength) + " in a record of " +
          std::to_string(r.length) + " bytes");
   }
-  if (idLength % 2 == 0 && b[33 + idLength] != '\0') Fail(where + ": padding byte not zero");
-  if (Both(b, 28, 2, where + ": volume sequence number") != 1 || b[1] != 0 || b[26] != 0 ||
-      b[27] != 0) {
-    Fail(where +
+  if (idLength % 2 == 0 && b[33 + idLength] != '\0') Fail(where() + ": padding byte not zero");
+  if (Both(b, 28, 2, [&] { return where() + ": volume sequence number"; }) != 1 || b[1] != 0 ||
+      b[26] != 0 || b[27] != 0) {
+    Fail(where() +
          ": volume sequence number not 1, or an extended attribute record or interleaving, "
          "none of which a single-volume image holds");
   }
@@ -106,12 +108,12 @@ std::vector<PathTableRecord> ParsePathTable(std::string_view table, bool bigEndi
                                             const std::string& what) {
   std::vector<PathTableRecord> records;
   for (std::size_t at = 0; at < table.size();) {
-    const std::string where = what + " record " + std::to_string(records.size() + 1);
+    const auto where = [&] { return what + " record " + std::to_string(records.size() + 1); };
     const std::size_t n = at + 8 <= table.size() ? static_cast<std::uint8_t>(table[at]) : 0;
     if (n == 0 || at + 8 + n + n % 2 > table.size() || table[at + 1] != 0) {
-      Fail(where + ": empty identifier, extended attributes or running past the table size");
+      Fail(where() + ": empty identifier, extended attributes or running past the table size");
     }
-    if (n % 2 == 1 && table[at + 8 + n] != '\0') Fail(where + ": padding byte is not zero");
+    if (n % 2 == 1 && table[at + 8 + n] != '\0') Fail(where() + ": padding byte is not zero");
     records.push_back({Uint(table, at + 2, 4, bigEndian),
                        static_cast<std::uint16_t>(Uint(table, at + 6, 2, bigEndian)),
                        std::string(table.substr(at + 8, n))});
@@ -140,10 +142,6 @@ const Entry* Lookup(const Entry& root, std::u16string_view path) {
 
 }  // namespace
 
-std::u16string DecodeWindows1252(std::string_view bytes) {
-  return text::FromWindows1252(bytes);
-}
-
 std::u16string DecodeUcs2BigEndian(std::string_view bytes) {
   if (bytes.size() % 2 != 0) Fail("UCS-2 text of odd length " + std::to_string(bytes.size()));
   std::u16string out;
@@ -151,10 +149,6 @@ std::u16string DecodeUcs2BigEndian(std::string_view bytes) {
   for (std::size_t i = 0; i < bytes.size(); i += 2)
     out.push_back(static_cast<char16_t>(Uint(bytes, i, 2, true)));
   return out;
-}
-
-std::string Utf8(std::u16string_view utf16) {
-  return text::ToUtf8(utf16);
 }
 
 std::vector<Section> Entry::Sections() const {
@@ -178,7 +172,8 @@ const Entry& Entry::Child(std::u16string_view childName) const {
   for (const Entry& c : children) {
     if (c.name == childName) return c;
   }
-  throw InputError("no entry named '" + Utf8(childName) + "' in directory '" + Utf8(name) + "'");
+  throw InputError("no entry named '" + text::ToUtf8(childName) + "' in directory '" +
+                   text::ToUtf8(name) + "'");
 }
 
 bool Volume::Has(std::u16string_view path) const {
@@ -187,7 +182,7 @@ bool Volume::Has(std::u16string_view path) const {
 
 const Entry& Volume::Find(std::u16string_view path) const {
   const Entry* found = Lookup(root, path);
-  if (found == nullptr) throw InputError("no entry '" + Utf8(path) + "' in the image");
+  if (found == nullptr) throw InputError("no entry '" + text::ToUtf8(path) + "' in the image");
   return *found;
 }
 
@@ -308,7 +303,7 @@ std::string IsoImage::RecordBytes(const DirectoryRecord& record) const {
 }
 
 std::string IsoImage::ReadFile(const Entry& file) const {
-  if (file.IsDirectory()) Fail(Utf8(file.name) + " is a directory");
+  if (file.IsDirectory()) Fail(text::ToUtf8(file.name) + " is a directory");
   std::string data;
   for (const Section& s : file.Sections()) {
     const std::size_t at = data.size();
@@ -378,15 +373,15 @@ VolumeDescriptor IsoImage::ParseDescriptor(std::string_view b, std::uint32_t lba
   d.systemId = Text(b, 8, 32, joliet);
   d.volumeId = Text(b, 40, 32, joliet);
   if (!AllZero(b.substr(72, 8))) Fail(at + "unused bytes 72-79 not zero");
-  d.volumeSpaceSize = Both(b, 80, 4, at + "volume space size");
-  if (Both(b, 120, 2, at + "volume set size") != 1 ||
-      Both(b, 124, 2, at + "volume sequence number") != 1) {
+  d.volumeSpaceSize = Both(b, 80, 4, [&] { return at + "volume space size"; });
+  if (Both(b, 120, 2, [&] { return at + "volume set size"; }) != 1 ||
+      Both(b, 124, 2, [&] { return at + "volume sequence number"; }) != 1) {
     Fail(at + "volume set size / sequence number are not 1 / 1");
   }
-  if (Both(b, 128, 2, at + "logical block size") != kIsoBlockSize) {
+  if (Both(b, 128, 2, [&] { return at + "logical block size"; }) != kIsoBlockSize) {
     Fail(at + "logical block size not 2048");
   }
-  d.pathTableSize = Both(b, 132, 4, at + "path table size");
+  d.pathTableSize = Both(b, 132, 4, [&] { return at + "path table size"; });
   d.typeLPathTable = Uint(b, 140, 4, false);
   d.typeMPathTable = Uint(b, 148, 4, true);
   const RawRecord root =
@@ -411,11 +406,12 @@ Volume IsoImage::ParseVolume(const VolumeDescriptor& descriptor, bool joliet) co
   v.descriptor = descriptor;
   const std::string tree = joliet ? "Joliet" : "ISO 9660";
   const std::uint64_t volumeEnd = std::uint64_t{descriptor.volumeSpaceSize} * kIsoBlockSize;
-  auto decode = [&](std::string_view id, const std::string& where) {
+  // where() names the identifier's place, made only for a message.
+  auto decode = [&](std::string_view id, const auto& where) {
     try {
-      return joliet ? DecodeUcs2BigEndian(id) : DecodeWindows1252(id);
+      return joliet ? DecodeUcs2BigEndian(id) : text::FromWindows1252(id);
     } catch (const IsoFormatError& e) {
-      Fail(where + ": identifier: " + e.what());
+      Fail(where() + ": identifier: " + e.what());
     }
   };
 
@@ -454,9 +450,11 @@ Volume IsoImage::ParseVolume(const VolumeDescriptor& descriptor, bool joliet) co
   for (std::size_t i = 0; i < v.pathTable.size(); ++i) {
     const PathTableRecord& r = v.pathTable[i];
     auto fail = [&](const std::string& why) {
-      Fail(tree + " path table record " + std::to_string(i + 1) + " (" +
-           Utf8(decode(r.identifier, tree + " path table record " + std::to_string(i + 1))) +
-           "): parent " + std::to_string(r.parent) + why);
+      Fail(
+          tree + " path table record " + std::to_string(i + 1) + " (" +
+          text::ToUtf8(decode(
+              r.identifier, [&] { return tree + " path table record " + std::to_string(i + 1); })) +
+          "): parent " + std::to_string(r.parent) + why);
     };
     if (i > 0 && (r.parent < 1 || r.parent > i)) fail(" is not an earlier record");
     if (i > 0 && r.parent < v.pathTable[i - 1].parent) fail(" decreases");
@@ -469,7 +467,7 @@ Volume IsoImage::ParseVolume(const VolumeDescriptor& descriptor, bool joliet) co
   std::function<void(Entry&, std::string_view, const Entry*, const DirectoryRecord*, int)>
       readDirectory = [&](Entry& dir, std::string_view rawName, const Entry* up,
                           const DirectoryRecord* upSelf, int depth) {
-        const std::string where = tree + " directory '" + Utf8(dir.name) + "' (block " +
+        const std::string where = tree + " directory '" + text::ToUtf8(dir.name) + "' (block " +
                                   std::to_string(dir.extent()) + ")";
         if (depth > kMaxDepth) Fail(where + ": directories nested more than 255 deep");
         if (!visited.insert(dir.extent()).second) {
@@ -528,9 +526,9 @@ Volume IsoImage::ParseVolume(const VolumeDescriptor& descriptor, bool joliet) co
         for (std::size_t i = 2; i < records.size(); ++i) {
           DirectoryRecord& r = records[i].record;
           const std::string& id = records[i].identifier;
-          const std::string at = Where(r.imageOffset) + " of " + where;
+          const auto at = [&, offset = r.imageOffset] { return Where(offset) + " of " + where; };
           if (id == std::string_view("\0", 1) || id == std::string_view("\1", 1)) {
-            Fail(at + ": a \".\" or \"..\" record after the first two records");
+            Fail(at() + ": a \".\" or \"..\" record after the first two records");
           }
           // 9.1.6: the records of one multi-extent file follow each other, every one but the
           // last flagged, with the same name, each section but the last whole blocks.
@@ -538,7 +536,7 @@ Volume IsoImage::ParseVolume(const VolumeDescriptor& descriptor, bool joliet) co
           std::size_t last = i;
           while (records[last].record.IsMultiExtent()) {
             const DirectoryRecord& section = records[last].record;
-            if (section.IsDirectory()) Fail(at + ": a directory flagged multi-extent");
+            if (section.IsDirectory()) Fail(at() + ": a directory flagged multi-extent");
             if (last + 1 == records.size() || records[last + 1].identifier != id ||
                 records[last + 1].record.IsDirectory()) {
               Fail(Where(section.imageOffset) + " of " + where +
@@ -553,7 +551,7 @@ Volume IsoImage::ParseVolume(const VolumeDescriptor& descriptor, bool joliet) co
             sections.push_back({records[last].record.extent, records[last].record.dataLength});
           }
           if (!names.insert(id).second) {
-            Fail(at + ": a second record named '" + Utf8(decode(id, at)) + "'");
+            Fail(at() + ": a second record named '" + text::ToUtf8(decode(id, at)) + "'");
           }
           Entry child;
           child.name = decode(id, at);
@@ -561,7 +559,7 @@ Volume IsoImage::ParseVolume(const VolumeDescriptor& descriptor, bool joliet) co
           for (const Section& s : sections) {
             if (!child.IsDirectory() && s.length > 0 &&
                 std::uint64_t{s.extent} * kIsoBlockSize + s.length > volumeEnd) {
-              Fail(at + ": file '" + Utf8(child.name) + "': data at block " +
+              Fail(at() + ": file '" + text::ToUtf8(child.name) + "': data at block " +
                    std::to_string(s.extent) + " run past the volume space size");
             }
           }
@@ -585,7 +583,8 @@ Volume IsoImage::ParseVolume(const VolumeDescriptor& descriptor, bool joliet) co
                std::to_string(up->directoryNumber));
         }
         if (up != nullptr && pt.identifier != rawName) {
-          Fail(where + ": path table identifier '" + Utf8(decode(pt.identifier, where)) +
+          Fail(where + ": path table identifier '" +
+               text::ToUtf8(decode(pt.identifier, [&] { return where; })) +
                "' differs from the directory record's");
         }
         ++v.directoryCount;

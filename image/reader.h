@@ -28,13 +28,8 @@ class IsoFormatError : public Error {
 
 inline constexpr std::uint32_t kIsoBlockSize = 2048;
 
-// Windows-1252 bytes (the single-byte text of ISO 9660 names and identifiers) to UTF-16. The
-// five bytes that Windows-1252 leaves undefined map to the code points of the same value.
-std::u16string DecodeWindows1252(std::string_view bytes);
 // UCS-2 big-endian bytes (Joliet) to UTF-16; an odd trailing byte is an IsoFormatError.
 std::u16string DecodeUcs2BigEndian(std::string_view bytes);
-// UTF-16 to UTF-8 for messages and comparisons with tool output (unpaired surrogates: U+FFFD).
-std::string Utf8(std::u16string_view text);
 
 // ECMA-119 9.1.5: the 7-byte recording date of a directory record (years since 1900, month,
 // day, hour, minute, second, signed offset from GMT in 15-minute units).

@@ -7,6 +7,7 @@
 
 #include "app_fixture.h"
 #include "image/reader.h"
+#include "tree/text.h"
 
 namespace tavrine::app::testing {
 namespace {
@@ -31,7 +32,7 @@ class JobTest : public WindowTest {
     const iso::IsoImage image((out_ + "/result.iso").toStdString());
     Files files;
     iso::WalkEntries(image.Joliet().root, [&](const std::u16string& path, const iso::Entry& e) {
-      if (!e.IsDirectory()) files[iso::Utf8(path)] = image.ReadFile(e);
+      if (!e.IsDirectory()) files[text::ToUtf8(path)] = image.ReadFile(e);
     });
     return files;
   }

@@ -13,6 +13,7 @@
 #include "image/reader.h"
 #include "support/readers.h"
 #include "support/temp_dir.h"
+#include "tree/text.h"
 
 namespace tavrine::testing {
 namespace {
@@ -45,7 +46,7 @@ class CliTest : public ::testing::Test {
 std::map<std::string, std::string> JolietFiles(const IsoImage& image) {
   std::map<std::string, std::string> files;
   WalkEntries(image.Joliet().root, [&](const std::u16string& path, const Entry& entry) {
-    if (!entry.IsDirectory()) files[Utf8(path)] = image.ReadFile(entry);
+    if (!entry.IsDirectory()) files[text::ToUtf8(path)] = image.ReadFile(entry);
   });
   return files;
 }

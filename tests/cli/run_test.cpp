@@ -13,6 +13,7 @@
 #include "support/faults.h"
 #include "support/temp_dir.h"
 #include "support/time_zone.h"
+#include "tree/text.h"
 
 namespace tavrine::cli {
 namespace {
@@ -115,7 +116,7 @@ class Cli : public ::testing::Test {
     const IsoImage image(path);
     std::map<std::string, std::string> files;
     iso::WalkEntries(image.Joliet().root, [&](const std::u16string& name, const iso::Entry& e) {
-      if (!e.IsDirectory()) files[iso::Utf8(name)] = image.ReadFile(e);
+      if (!e.IsDirectory()) files[text::ToUtf8(name)] = image.ReadFile(e);
     });
     return files;
   }
@@ -160,7 +161,7 @@ TEST_F(Cli, DateSetsEveryDateAndMakesBuildsReproducibleAcrossZones) {
     EXPECT_EQ(volume->descriptor.creation.digits, "2024030509070300");
     EXPECT_EQ(volume->root.date().bytes, expected);
     iso::WalkEntries(volume->root, [&](const std::u16string& path, const iso::Entry& entry) {
-      EXPECT_EQ(entry.date().bytes, expected) << iso::Utf8(path);
+      EXPECT_EQ(entry.date().bytes, expected) << text::ToUtf8(path);
       ++records;
     });
   }

@@ -13,6 +13,8 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "tree/text.h"
+
 extern char** environ;
 
 namespace tavrine::testing {
@@ -167,7 +169,7 @@ std::vector<std::string> CheckWithPycdlib(
     return {who + " cannot read the image: " + e.what()};
   }
   for (const ExpectedEntry& x : expected) {
-    const std::string path = Utf8(x.path);
+    const std::string path = text::ToUtf8(x.path);
     const auto it = listing.find(path);
     if (it == listing.end()) {
       problems.push_back(who + " does not list " + path);

@@ -14,7 +14,7 @@
 
 namespace tavrine::testing {
 
-using namespace iso;  // the product's image reader: IsoImage, Volume, Entry, Utf8
+using namespace iso;  // the product's image reader: IsoImage, Volume, Entry
 
 struct RunResult {
   int exitCode = -1;  // the program's exit status; 128 + signal when killed
