@@ -1,5 +1,8 @@
 #include "fileio/read_ahead_mode.h"
 
+#include <sys/resource.h>
+
+#include <algorithm>
 #include <cstdlib>
 #include <string_view>
 
@@ -25,6 +28,18 @@ ReadAheadMode& ModeInForce() {
 
 ReadAheadMode ReadAheadModeInForce() {
   return ModeInForce();
+}
+
+long VoluntarySwitches() {
+  struct rusage usage {};
+  getrusage(RUSAGE_THREAD, &usage);
+  return usage.ru_nvcsw;
+}
+
+std::size_t DescriptorsAhead(std::size_t most) {
+  struct rlimit limit {};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return most;
+  return std::clamp<std::size_t>(limit.rlim_cur / 16, 1, most);
 }
 
 ScopedReadAheadMode::ScopedReadAheadMode(ReadAheadMode mode) : previous_(ModeInForce()) {

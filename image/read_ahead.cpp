@@ -1,7 +1,5 @@
 #include "image/read_ahead.h"
 
-#include <sys/resource.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -25,14 +23,6 @@ namespace {
 constexpr std::size_t kWindowFiles = 64;
 constexpr std::int64_t kWindowBytes = std::int64_t{16} << 20;
 constexpr std::size_t kHelpers = 8;
-
-// Files ahead, each of which may hold a descriptor: a small share of those the process may open,
-// so that a low limit makes the window narrower instead of making opens fail.
-std::size_t FilesAhead() {
-  struct rlimit limit {};
-  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return kWindowFiles;
-  return std::clamp<std::size_t>(limit.rlim_cur / 16, 1, kWindowFiles);
-}
 
 // Adapting: the writer's time per file is measured over stretches of files, weighted by their
 // size (one unit per file and per kUnitBytes), with the number of times it had to wait for the
@@ -66,7 +56,7 @@ class OrderedWork {
         held_(std::move(held)),
         units_(std::move(units)),
         ring_(kWindowFiles),
-        windowFiles_(FilesAhead()),
+        windowFiles_(DescriptorsAhead(kWindowFiles)),
         mode_(ReadAheadModeInForce()) {}
 
   ~OrderedWork() {
@@ -193,13 +183,6 @@ class OrderedWork {
       windowOpen_ = false;
       SetWindow(false);
     }
-  }
-
-  // How often this thread has given up the processor to wait, so far.
-  static long VoluntarySwitches() {
-    struct rusage usage {};
-    getrusage(RUSAGE_THREAD, &usage);
-    return usage.ru_nvcsw;
   }
 
   using Clock = std::chrono::steady_clock;

@@ -72,8 +72,7 @@ MUTANTS = [
       "FileSystemType(from.Handle) != TMPFS_MAGIC &&", "true &&",
       "a sparse source on tmpfs is read through a mapping, which fills its holes"),
     M("window-ignores-descriptor-limit", "image/read_ahead.cpp",
-      "return std::clamp<std::size_t>(limit.rlim_cur / 16, 1, kWindowFiles);",
-      "return kWindowFiles;",
+      "windowFiles_(DescriptorsAhead(kWindowFiles)),", "windowFiles_(kWindowFiles),",
       "the read-ahead window opens 64 files ahead however few descriptors the process may hold"),
     # tree: entries, names, dates, local import
     M("extent-split-off-by-one", "image/records.cpp",

@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "fileio/long_paths.h"
+#include "fileio/read_ahead_mode.h"
 #include "tree/directory.h"
 #include "tree/errors.h"
 #include "tree/files.h"
@@ -51,7 +52,6 @@ using listing::ListingAhead;
 using listing::ListLocalFolder;
 using listing::LocalEntry;
 using listing::SharedFolder;
-using listing::VoluntarySwitches;
 
 std::string Reason(const char* what) {
   return std::string(what) + std::strerror(errno);

@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -102,12 +101,6 @@ bool ListLocalFolder(int folder, std::vector<LocalEntry>& entries, std::string& 
   return true;
 }
 
-long VoluntarySwitches() {
-  struct rusage usage {};
-  getrusage(RUSAGE_THREAD, &usage);
-  return usage.ru_nvcsw;
-}
-
 bool AheadWanted(bool listingWaited) {
   const ReadAheadMode mode = ReadAheadModeInForce();
   return mode == ReadAheadMode::kAdaptive ? listingWaited : mode == ReadAheadMode::kAlways;
@@ -166,12 +159,7 @@ void Examiners::Work() {
 
 // A small share of the descriptors the process may open, so that the walk's own never run out.
 ListingAhead::ListingAhead(const std::vector<WildcardPattern>& patterns)
-    : patterns_(patterns), maxHeld_(kMaxHeld) {
-  struct rlimit limit {};
-  if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
-    maxHeld_ = std::clamp<std::size_t>(limit.rlim_cur / 16, 1, kMaxHeld);
-  }
-}
+    : patterns_(patterns), maxHeld_(DescriptorsAhead(kMaxHeld)) {}
 
 ListingAhead::~ListingAhead() {
   StopHelpers(mutex_, stop_, work_, helpers_);

@@ -48,9 +48,6 @@ using SharedFolder = std::shared_ptr<const FolderDescriptor>;
 // with the system's reason in failure.
 bool ListLocalFolder(int folder, std::vector<LocalEntry>& entries, std::string& failure);
 
-// How often the calling thread has given up the processor to wait for a device, so far.
-long VoluntarySwitches();
-
 // Whether work runs ahead for a folder whose listing waited (or not), unless a mode is forced.
 bool AheadWanted(bool listingWaited);
 
@@ -138,7 +135,7 @@ class ListingAhead {
   std::vector<std::thread> helpers_;
   std::deque<std::shared_ptr<Request>> queue_;  // a helper listing one holds it too
   std::size_t held_ = 0;  // requests begun and not taken: each holds a descriptor
-  std::size_t maxHeld_;
+  const std::size_t maxHeld_;
   bool stop_ = false;
 };
 
