@@ -57,7 +57,10 @@ bool UsableEntryName(std::u16string_view name) {
 }  // namespace
 
 std::u16string ImageNameOf(std::string_view localName, std::string* why) {
-  std::u16string name = text::FromLocalName(localName);
+  return ImageNameOf(localName, text::FromLocalName(localName), why);
+}
+
+std::u16string ImageNameOf(std::string_view localName, std::u16string name, std::string* why) {
   std::replace(name.begin(), name.end(), u'\\', u'_');
   if (why != nullptr) {
     why->clear();

@@ -18,6 +18,8 @@ class clsISOFiles;
 // (the separator of image paths) made "_". When why is given, it receives why the name differs
 // from the local one (empty when it does not).
 std::u16string ImageNameOf(std::string_view localName, std::string* why = nullptr);
+// As ImageNameOf, for a caller that holds text::FromLocalName(localName) already, as shown.
+std::u16string ImageNameOf(std::string_view localName, std::u16string shown, std::string* why);
 
 // One file of the image: a name in the image tied to a local file.
 class clsISOFile {

@@ -103,9 +103,9 @@ struct Import {
   std::unique_ptr<ListingAhead> listingAhead;
 };
 
-// The image name of a local name, with why it differs from the name as the system shows it.
-std::u16string ImageName(const std::string& local, std::string& why) {
-  std::u16string name = text::TrimSpaces(ImageNameOf(local, &why));
+// The image name of a listed entry, with why it differs from the name as the system shows it.
+std::u16string ImageName(const LocalEntry& entry, std::string& why) {
+  std::u16string name = text::TrimSpaces(ImageNameOf(entry.name, entry.shown, &why));
   if (name.empty() || name == u"." || name == u"..") {
     std::string reason = "the name is blank";
     if (!name.empty()) {
@@ -136,6 +136,20 @@ std::u16string FreeName(const clsISODirectory& target, const std::u16string& nam
 
 void ScanLocalDirectory(const SharedFolder& fd, const std::string& folder, clsISODirectory& target,
                         Import& import, ListedFolder* listed);
+
+// On slow storage, the work ahead of the walk for entries from .. from + kExamineAhead of the
+// folder open as fd: their examinations (unless the folder was listed ahead, which examined them)
+// and the listing of their sub-folders (unless a helper has queued them already).
+void WorkAhead(Import& import, const SharedFolder& fd, std::vector<LocalEntry>& entries,
+               std::size_t from, const ListedFolder* listed) {
+  if (listed == nullptr) {
+    if (!import.examiners) import.examiners = std::make_unique<Examiners>(import.patterns);
+    import.examiners->Examine(fd->get(), entries, from);
+  }
+  if (!import.recursive || (listed != nullptr && listed->childrenQueued)) return;
+  if (!import.listingAhead) import.listingAhead = std::make_unique<ListingAhead>(import.patterns);
+  import.listingAhead->Queue(fd, entries, from, std::min(entries.size(), from + kExamineAhead));
+}
 
 // Opens and scans sub-folder name of the folder open as fd into sub, or takes it as listed ahead.
 void ScanSubFolder(const SharedFolder& fd, const std::string& name, const std::string& path,
@@ -177,21 +191,9 @@ void ScanLocalDirectory(const SharedFolder& fd, const std::string& folder, clsIS
   }
   const bool ahead = AheadWanted(waited);
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    if (ahead && i % kExamineAhead == 0) {
-      // A folder listed ahead had its entries examined there.
-      if (listed == nullptr) {
-        if (!import.examiners) import.examiners = std::make_unique<Examiners>(import.patterns);
-        import.examiners->Examine(fd->get(), entries, i);
-      }
-      if (import.recursive && (listed == nullptr || !listed->childrenQueued)) {
-        if (!import.listingAhead) {
-          import.listingAhead = std::make_unique<ListingAhead>(import.patterns);
-        }
-        import.listingAhead->Queue(fd, entries, i, std::min(entries.size(), i + kExamineAhead));
-      }
-    }
+    if (ahead && i % kExamineAhead == 0) WorkAhead(import, fd, entries, i, listed);
     const LocalEntry& entry = entries[i];
-    if (!MatchesAny(import.patterns, text::FromLocalName(entry.name))) continue;
+    if (!MatchesAny(import.patterns, entry.shown)) continue;
     // The local path keeps the name as the system has it.
     const std::string path = folder + entry.name;
     std::string reason;
@@ -203,7 +205,7 @@ void ScanLocalDirectory(const SharedFolder& fd, const std::string& folder, clsIS
       continue;
     }
     std::string why;
-    std::u16string name = ImageName(entry.name, why);
+    std::u16string name = ImageName(entry, why);
     if (kind == Kind::kFile) {
       name = FreeName(target, name, why);
       if (target.Files().Add(path, name, fd->get(), entry.name) == nullptr) {

@@ -52,7 +52,7 @@ void StopHelpers(std::mutex& mutex, bool& stop, std::condition_variable& work,
 }
 
 bool Matches(const std::vector<WildcardPattern>& patterns, const LocalEntry& entry) {
-  return MatchesAny(patterns, text::FromLocalName(entry.name));
+  return MatchesAny(patterns, entry.shown);
 }
 
 // Looks entry up in folder (through a symbolic link as well) and learns its type where the
@@ -93,7 +93,7 @@ bool ListLocalFolder(int folder, std::vector<LocalEntry>& entries, std::string& 
       // This skips "." and "..", and every other name beginning with a full stop.
       const std::string_view name = StripAtNul(entry->d_name);
       if (name.empty() || name.front() == '.') continue;
-      entries.push_back({std::string(name), entry->d_type});
+      entries.push_back({std::string(name), text::FromLocalName(name), entry->d_type});
     }
   }
   std::sort(entries.begin(), entries.end(),

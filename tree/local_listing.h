@@ -24,6 +24,7 @@ namespace tavrine::listing {
 
 struct LocalEntry {
   std::string name;
+  std::u16string shown;  // the name as text (text::FromLocalName), read once for every use
   // d_type of the listing (DT_REG, DT_DIR, DT_LNK, DT_UNKNOWN, ...), made exact by an
   // examination ahead where the listing could not tell.
   unsigned char type;
