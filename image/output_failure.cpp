@@ -4,11 +4,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
 #include "fileio/file_access.h"
 #include "fileio/paths.h"
+#include "fileio/temporary_file.h"
 
 namespace tavrine {
 
@@ -32,13 +32,11 @@ std::string WhyOutputNotCreated(const std::string& output) {
   if (::stat(folder.c_str(), &st) != 0)
     return prefix + "the folder '" + folder + "' does not exist";
   if (!S_ISDIR(st.st_mode)) return prefix + "'" + folder + "' is not a folder";
-  // The folder's own answer to a new file, as the writer asked for one.
+  // The folder's own answer to a new file, asked as the writer asks for one.
   std::string reason = prefix + "the folder '" + folder + "' refused a new file";
-  std::string probe = folder + "/.tavrine-XXXXXX";
-  const int fd = ::mkstemp(probe.data());
-  if (fd < 0) return reason + " (" + std::strerror(errno) + ")";
-  ::close(fd);
-  ::unlink(probe.c_str());
+  TemporaryFile probe = CreateTemporaryFile(folder);
+  if (probe.record.Handle == -1) return reason + " (" + std::strerror(errno) + ")";
+  DiscardTemporaryFile(probe);
   return reason;
 }
 
