@@ -42,6 +42,16 @@ std::size_t DescriptorsAhead(std::size_t most) {
   return std::clamp<std::size_t>(limit.rlim_cur / 16, 1, most);
 }
 
+void StopHelpers(std::mutex& mutex, bool& stop, std::condition_variable& work,
+                 std::vector<std::thread>& helpers) {
+  {
+    const std::lock_guard<std::mutex> lock(mutex);
+    stop = true;
+  }
+  work.notify_all();
+  for (std::thread& helper : helpers) helper.join();
+}
+
 ScopedReadAheadMode::ScopedReadAheadMode(ReadAheadMode mode) : previous_(ModeInForce()) {
   ModeInForce() = mode;
 }

@@ -9,7 +9,6 @@
 #include <mutex>
 #include <optional>
 #include <string_view>
-#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -59,14 +58,7 @@ class OrderedWork {
         windowFiles_(DescriptorsAhead(kWindowFiles)),
         mode_(ReadAheadModeInForce()) {}
 
-  ~OrderedWork() {
-    {
-      const std::lock_guard<std::mutex> lock(mutex_);
-      stop_ = true;
-    }
-    workReady_.notify_all();
-    for (std::thread& helper : helpers_) helper.join();
-  }
+  ~OrderedWork() { StopHelpers(mutex_, stop_, workReady_, helpers_); }
 
   OrderedWork(const OrderedWork&) = delete;
   OrderedWork& operator=(const OrderedWork&) = delete;
@@ -121,12 +113,8 @@ class OrderedWork {
 
   void SetWindow(bool open) {
     if (open && helpers_.empty()) {
-      try {
-        for (std::size_t n = 0; n < kHelpers; ++n) helpers_.emplace_back([this] { Help(); });
-      } catch (const std::system_error&) {
-        // No more threads to be had: go on with those there are, or alone.
-        if (helpers_.empty()) return;
-      }
+      StartHelpers(helpers_, kHelpers, [this] { Help(); });
+      if (helpers_.empty()) return;  // no thread to be had: the writer goes on alone
     }
     {
       const std::lock_guard<std::mutex> lock(mutex_);

@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <cstring>
 #include <string_view>
-#include <system_error>
 
 #include "fileio/read_ahead_mode.h"
 #include "tree/text.h"
@@ -28,27 +27,6 @@ constexpr std::size_t kMaxHeld = 64;
 // The name up to, not including, its first NUL character; the whole name when it has none.
 std::string_view StripAtNul(std::string_view name) {
   return name.substr(0, name.find('\0'));
-}
-
-// Starts kHelpers helpers running body; fewer where the system has no more threads to give.
-template <typename Body>
-void StartHelpers(std::vector<std::thread>& helpers, Body body) {
-  try {
-    for (std::size_t n = 0; n < kHelpers; ++n) helpers.emplace_back(body);
-  } catch (const std::system_error&) {
-    // The walk does the rest alone.
-  }
-}
-
-// Tells the helpers waiting on work to stop, and waits for them.
-void StopHelpers(std::mutex& mutex, bool& stop, std::condition_variable& work,
-                 std::vector<std::thread>& helpers) {
-  {
-    const std::lock_guard<std::mutex> lock(mutex);
-    stop = true;
-  }
-  work.notify_all();
-  for (std::thread& helper : helpers) helper.join();
 }
 
 bool Matches(const std::vector<WildcardPattern>& patterns, const LocalEntry& entry) {
@@ -113,7 +91,7 @@ Examiners::~Examiners() {
 void Examiners::Examine(int fd, std::vector<LocalEntry>& entries, std::size_t from) {
   const std::size_t to = std::min(entries.size(), from + kExamineAhead);
   if (to - from < 4) return;
-  if (helpers_.empty()) StartHelpers(helpers_, [this] { Help(); });
+  if (helpers_.empty()) StartHelpers(helpers_, kHelpers, [this] { Help(); });
   std::unique_lock<std::mutex> lock(mutex_);
   folder_ = fd;
   entries_ = &entries;
@@ -182,7 +160,7 @@ void ListingAhead::Queue(const SharedFolder& parent, const std::vector<LocalEntr
                          std::size_t from, std::size_t to) {
   const std::vector<std::shared_ptr<Request>> folders = Requests(parent, entries, from, to);
   if (folders.empty()) return;
-  if (helpers_.empty()) StartHelpers(helpers_, [this] { Help(); });
+  if (helpers_.empty()) StartHelpers(helpers_, kHelpers, [this] { Help(); });
   {
     const std::lock_guard<std::mutex> lock(mutex_);
     queue_.insert(queue_.begin(), folders.begin(), folders.end());
